@@ -1,0 +1,69 @@
+// The one argument binder: matches positional and keyword arguments of a call
+// to the declared parameters of a callable, for both calling conventions.
+#pragma once
+
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace pwpoly::binding {
+
+/// The static description of one callable. Every parameter is required and
+/// may be given by position or by keyword; there are no defaults, no *args
+/// and no **kwargs.
+struct FunctionDescription {
+    /// The class of a constructor or method; empty for module functions.
+    std::string_view class_name;
+    /// The Python name; constructors use "__new__".
+    std::string_view function_name;
+    /// All parameters in declaration order.
+    std::span<const std::string_view> parameters;
+
+    /// "{class}.{function}()" or "{function}()", as messages name the callable.
+    [[nodiscard]] std::string full_name() const;
+};
+
+/// One slot per parameter: a borrowed reference to the argument, valid for
+/// the duration of the call.
+template <std::size_t Count>
+using BoundArguments = std::array<PyObject*, Count>;
+
+/// Binds a vector call (`args` holds `nargs` positional arguments followed by
+/// the values of the keywords named in `kwnames`, which may be NULL). Throws a
+/// PythonError (TypeError) with the binding messages on a mismatch.
+void bind_vectorcall(const FunctionDescription& description, PyObject* const* args,
+                     Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots);
+
+/// Binds a call given as an argument tuple and an optional keyword dict.
+void bind_tuple_and_dict(const FunctionDescription& description, PyObject* args,
+                         PyObject* kwargs, std::span<PyObject*> slots);
+
+template <std::size_t Count>
+[[nodiscard]] BoundArguments<Count> bind_vectorcall(const FunctionDescription& description,
+                                                    PyObject* const* args, Py_ssize_t nargs,
+                                                    PyObject* kwnames) {
+    BoundArguments<Count> slots{};
+    if (kwnames == nullptr && nargs == static_cast<Py_ssize_t>(Count)) {
+        // The common case: every argument by position.
+        for (std::size_t i = 0; i < Count; ++i) {
+            slots[i] = args[i];
+        }
+        return slots;
+    }
+    bind_vectorcall(description, args, nargs, kwnames, slots);
+    return slots;
+}
+
+template <std::size_t Count>
+[[nodiscard]] BoundArguments<Count> bind_tuple_and_dict(const FunctionDescription& description,
+                                                        PyObject* args, PyObject* kwargs) {
+    BoundArguments<Count> slots{};
+    bind_tuple_and_dict(description, args, kwargs, slots);
+    return slots;
+}
+
+}  // namespace pwpoly::binding

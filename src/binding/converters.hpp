@@ -1,0 +1,147 @@
+// Conversion of bound arguments to the module's three value kinds: float,
+// unsigned 32-bit integer and sequence of floats.
+#pragma once
+
+#include <Python.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+#include "py_ref.hpp"
+#include "python_error.hpp"
+#include "support/size_policy.hpp"
+
+namespace pwpoly::binding {
+
+/// float: the value of an exact float, else PyFloat_AsDouble (the object's
+/// __float__, else __index__). NaN and infinities pass; a huge int fails with
+/// the interpreter's OverflowError.
+[[nodiscard]] inline double to_float(PyObject* object) {
+    if (PyFloat_CheckExact(object)) {
+        return PyFloat_AS_DOUBLE(object);
+    }
+    const double value = PyFloat_AsDouble(object);
+    if (value == -1.0 && PyErr_Occurred() != nullptr) {
+        throw_python_error();
+    }
+    return value;
+}
+
+/// Unsigned 32-bit integer: an int (or subclass, bool included) directly,
+/// anything else through __index__. A negative value or one of 2**64 or more
+/// fails with the interpreter's OverflowError; 2**32 ... 2**64-1 fails with
+/// OverflowError "out of range integral type conversion attempted".
+[[nodiscard]] index_t to_index(PyObject* object);
+
+/// Refuses `str` and non-sequences as the sequence conversion does:
+/// TypeError "Can't extract `str` to `Vec`" or the cast error naming
+/// 'Sequence'.
+void check_float_sequence(PyObject* object);
+
+/// Converts a sequence of numbers item by item, in iteration order, passing
+/// (index, value) to `sink`; returns the number of items. Before the first
+/// item, a sink with a reserve(count) member learns the expected length (a
+/// hint only: the items actually produced decide). Exact lists and
+/// tuples are walked directly, re-reading the length at every step as their
+/// iterators do; other sequences go through the iterator protocol. Each item
+/// is converted as by to_float(); the first failure ends the conversion.
+template <class Sink>
+std::size_t convert_float_sequence(PyObject* object, Sink&& sink);
+
+/// The sequence conversion into a new vector of all items (size policy:
+/// "capacity overflow" beyond 268435455 floats).
+[[nodiscard]] std::vector<double> to_float_vector(PyObject* object);
+
+/// The error to raise for a failed conversion of parameter `name`.
+[[nodiscard]] PythonError wrap_argument_error(std::string_view name, const PythonError& error);
+
+/// Runs `convert` on the argument of parameter `name`; a conversion error of
+/// exact type TypeError becomes TypeError "argument '{name}': {message}"
+/// (keeping the original's __cause__); any other error passes unchanged.
+template <class Convert>
+[[nodiscard]] auto convert_argument(std::string_view name, PyObject* object, Convert&& convert) {
+    try {
+        return convert(object);
+    } catch (const PythonError& error) {
+        throw wrap_argument_error(name, error);
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+namespace detail {
+/// One item of a sequence as a float: exact floats and ints without a call
+/// into Python code, anything else through to_float().
+inline double item_to_float(PyObject* item) {
+    if (PyFloat_CheckExact(item)) {
+        return PyFloat_AS_DOUBLE(item);
+    }
+    if (PyLong_CheckExact(item)) {
+        const double value = PyLong_AsDouble(item);
+        if (value == -1.0 && PyErr_Occurred() != nullptr) {
+            throw_python_error();
+        }
+        return value;
+    }
+    return to_float(item);
+}
+}  // namespace detail
+
+template <class Sink>
+std::size_t convert_float_sequence(PyObject* object, Sink&& sink) {
+    check_float_sequence(object);
+    constexpr bool reserves = requires(Sink& s) { s.reserve(std::size_t{}); };
+    if (PyList_CheckExact(object)) {
+        if constexpr (reserves) {
+            sink.reserve(static_cast<std::size_t>(PyList_GET_SIZE(object)));
+        }
+        // The list iterator re-reads the length before every item, since
+        // __float__ of an item may change the list; so does this loop.
+        std::size_t index = 0;
+        for (; static_cast<Py_ssize_t>(index) < PyList_GET_SIZE(object); ++index) {
+            PyObject* item = PyList_GET_ITEM(object, static_cast<Py_ssize_t>(index));
+            if (PyFloat_CheckExact(item)) {
+                sink(index, PyFloat_AS_DOUBLE(item));
+                continue;
+            }
+            PyRef held = PyRef::borrow(item);
+            sink(index, detail::item_to_float(held.get()));
+        }
+        return index;
+    }
+    if (PyTuple_CheckExact(object)) {
+        const auto count = static_cast<std::size_t>(PyTuple_GET_SIZE(object));
+        if constexpr (reserves) {
+            sink.reserve(count);
+        }
+        for (std::size_t index = 0; index < count; ++index) {
+            sink(index, detail::item_to_float(PyTuple_GET_ITEM(object, static_cast<Py_ssize_t>(index))));
+        }
+        return count;
+    }
+    // The length is only a hint; a failing __len__ is not an error.
+    const Py_ssize_t hint = PyObject_Size(object);
+    if (hint < 0) {
+        PyErr_Clear();
+    } else if constexpr (reserves) {
+        // Other sequences may overstate their length: reserve modestly.
+        sink.reserve(std::min<std::size_t>(static_cast<std::size_t>(hint), 1U << 16));
+    }
+    PyRef iterator = PyRef::steal(PyObject_GetIter(object));
+    if (!iterator) {
+        throw_python_error();
+    }
+    std::size_t index = 0;
+    while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+        sink(index, detail::item_to_float(item.get()));
+        ++index;
+    }
+    if (PyErr_Occurred() != nullptr) {
+        throw_python_error();
+    }
+    return index;
+}
+
+}  // namespace pwpoly::binding
