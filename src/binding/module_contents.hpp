@@ -12,12 +12,22 @@ namespace pwpoly::binding {
 
 extern PyMethodDef sum_as_string_method;
 
+extern const ClassDefinition legendre_basis_class;
+extern const ClassDefinition legendre_basis_evaluator_class;
+
+/// The class objects, created on first use; the receiver checks use them.
+[[nodiscard]] PyTypeObject* legendre_basis_type();
+[[nodiscard]] PyTypeObject* legendre_basis_evaluator_type();
+
 /// The module functions, in order of addition.
 inline const std::array<PyMethodDef*, 1> module_functions = {
     &sum_as_string_method,
 };
 
 /// The classes, added after the functions, in this order.
-inline const std::array<const ClassDefinition*, 0> module_classes = {};
+inline const std::array<const ClassDefinition*, 2> module_classes = {
+    &legendre_basis_class,
+    &legendre_basis_evaluator_class,
+};
 
 }  // namespace pwpoly::binding

@@ -1,0 +1,26 @@
+#!/bin/sh
+# Installs what the tests need, then runs every test: the C++ tests of the
+# core (GoogleTest through CTest) and the Python tests of the module.
+# PYTHON selects the interpreter (default: python3).
+set -eu
+cd "$(dirname "$0")/.."
+PYTHON="${PYTHON:-python3}"
+
+# GoogleTest for the C++ tests comes from the system's packages.
+if [ ! -f /usr/include/gtest/gtest.h ]; then
+    if command -v apt-get >/dev/null 2>&1 && [ "$(id -u)" = 0 ]; then
+        apt-get update -qq && apt-get install -y -qq libgtest-dev >/dev/null
+    else
+        echo "GoogleTest is missing: install libgtest-dev" >&2
+        exit 1
+    fi
+fi
+
+"$PYTHON" -m pip install -q ".[test]"
+
+build="build/cpp-tests"
+cmake -S . -B "$build" -G Ninja -DPWPOLY_BUILD_BINDING=OFF -DPWPOLY_BUILD_TESTS=ON >/dev/null
+cmake --build "$build"
+ctest --test-dir "$build" --output-on-failure -j 2 | tail -n 3
+
+"$PYTHON" -m pytest -q

@@ -1,0 +1,34 @@
+// The coefficients that an evaluator keeps between calls: a grid and exactly
+// N = n_t * (degree + 1) Legendre coefficients in the coefficient layout.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "legendre/legendre_basis.hpp"
+
+namespace pwpoly {
+
+/// A grid with its stored coefficients. The length invariant (exactly N
+/// coefficients) holds at all times.
+struct CoefficientStore {
+    LegendreBasis basis;
+    std::vector<double> dofs;
+};
+
+/// A store of N coefficients, all +0.0. Fails with "capacity overflow" when N
+/// does not fit the size policy, before anything is allocated.
+[[nodiscard]] CoefficientStore make_coefficient_store(const LegendreBasis& basis);
+
+/// Replaces the coefficients by `values`, the first min(L, N) items of a
+/// sequence of `given_length` = L items. Unless L = N, fails with
+/// "assertion `left == right` failed: LegendreBasisEvaluator: set_dofs: input
+/// vector has wrong length\n  left: {L}\n right: {N}" and keeps the old ones.
+void set_dofs(CoefficientStore& store, std::vector<double> values, std::uint64_t given_length);
+
+/// The expansion, or its time derivative, at t, on the stored coefficients
+/// (no copy). Fails with "Matrix slicing out of bounds." when n_t = 0.
+[[nodiscard]] double evaluate_at(const CoefficientStore& store, double t);
+[[nodiscard]] double evaluate_derivative_at(const CoefficientStore& store, double t);
+
+}  // namespace pwpoly
