@@ -1,0 +1,33 @@
+// Locating a time on the grid: the interval that holds it and its local
+// coordinate in [-1, 1].
+#pragma once
+
+#include "legendre/legendre_basis.hpp"
+#include "support/size_policy.hpp"
+
+namespace pwpoly {
+
+/// Where a time lies on the grid of a LegendreBasis.
+struct IntervalLocation {
+    /// Interval index, 0 <= k <= n_t - 1 (0 when n_t is 0).
+    index_t k;
+    /// Local coordinate in interval k: -1 at its left end, 1 at its right end;
+    /// clamped to [-1, 1], or NaN.
+    double xi;
+};
+
+/// Maps time `t` to its interval and local coordinate. Every evaluation of the
+/// grid starts here, so the steps and their roundings are fixed:
+///   w = T / n_t;  q = t / w;  f = floor(q);
+///   k = f converted with saturation (NaN or f <= 0 -> 0, f >= 2^32 - 1 -> 2^32 - 1),
+///   then clamped to n_t - 1;
+///   a = k * w;  b = w + a;
+///   xi = t + (a + b) * (-0.5);  xi = xi + xi;  xi = xi / (b - a);
+///   xi clamped to [-1, 1] (a NaN xi stays NaN).
+/// Times before 0 (also -inf) land at k = 0, xi = -1; times beyond T (also
+/// +inf) in the last interval; a NaN time at k = 0 with a NaN xi. Never fails.
+/// With n_t = 0 there is no interval: k is 0 and xi is meaningless, and the
+/// callers' bounds checks fail.
+[[nodiscard]] IntervalLocation locate_interval(const LegendreBasis& basis, double t);
+
+}  // namespace pwpoly
