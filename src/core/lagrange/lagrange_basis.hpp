@@ -1,0 +1,35 @@
+// The Lagrange basis record: the nodes of all intervals of the uniform grid on
+// [0, T], numbered globally from left to right.
+#pragma once
+
+#include <vector>
+
+#include "support/size_policy.hpp"
+
+namespace pwpoly {
+
+/// Lagrange nodes of n_t equal intervals on [0, T], `degree` + 1 equidistant
+/// nodes per interval with both ends included; neighbouring intervals share
+/// their common end node. Node c (0 <= c <= degree) of interval k is global
+/// node k * degree + c, and `points` holds the n_t * degree + 1 coordinates in
+/// global order, the last being T itself.
+struct LagrangeBasis {
+    std::vector<double> points;
+    index_t degree = 0;
+    index_t n_t = 0;
+
+    /// Builds the record for the grid (`new` in other languages; it is a keyword
+    /// here). With w = T / n_t, interval i is [a_i, b_i] with a_i = i * w and
+    /// b_i = a_i + w (the sum, not (i + 1) * w); its nodes 0 .. degree - 1 are
+    /// equidistant_point(a_i, b_i, c, degree), and T closes the list. So every
+    /// interior shared node is node 0 of the interval to its right, i.e. exactly
+    /// (k + 1) * w, and the last node is T exactly.
+    /// Validates nothing numeric: degree 0 or n_t 0 give [T]; a negative T gives
+    /// a descending list starting with -0.0; NaN and infinities propagate.
+    /// Fails with "capacity overflow", before allocating, when the interval list
+    /// (16 bytes per interval, so n_t > 134217727) or the node list (8 bytes per
+    /// node) does not fit one vector, or when degree + 1 overflows with n_t >= 1.
+    [[nodiscard]] static LagrangeBasis create(index_t degree, index_t n_t, double T);
+};
+
+}  // namespace pwpoly
