@@ -66,4 +66,11 @@ template <std::size_t Count>
     return slots;
 }
 
+/// An entry point of the METH_FASTCALL | METH_KEYWORDS convention as the
+/// PyCFunction that a PyMethodDef stores.
+template <auto Entry>
+[[nodiscard]] constexpr PyCFunction fastcall_entry() {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Entry));
+}
+
 }  // namespace pwpoly::binding

@@ -146,18 +146,13 @@ PyObject* evaluate_all_basis_function_derivatives(PyObject* self, PyObject* cons
                                                  derivatives_table_description);
 }
 
-template <auto Entry>
-constexpr PyCFunction fastcall() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Entry));
-}
-
 PyMethodDef methods[] = {
-    {"evaluate_at", fastcall<&evaluate_at>(), METH_FASTCALL | METH_KEYWORDS,
+    {"evaluate_at", fastcall_entry<&evaluate_at>(), METH_FASTCALL | METH_KEYWORDS,
      "evaluate_at($self, t, legendre_vals)\n--\n\n"},
-    {"evaluate_all_basis_functions", fastcall<&evaluate_all_basis_functions>(),
+    {"evaluate_all_basis_functions", fastcall_entry<&evaluate_all_basis_functions>(),
      METH_FASTCALL | METH_KEYWORDS, "evaluate_all_basis_functions($self, t)\n--\n\n"},
     {"evaluate_all_basis_function_derivatives",
-     fastcall<&evaluate_all_basis_function_derivatives>(), METH_FASTCALL | METH_KEYWORDS,
+     fastcall_entry<&evaluate_all_basis_function_derivatives>(), METH_FASTCALL | METH_KEYWORDS,
      "evaluate_all_basis_function_derivatives($self, t)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };

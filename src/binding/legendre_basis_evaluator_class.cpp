@@ -106,17 +106,12 @@ PyObject* evaluate_derivative_at_entry(PyObject* self, PyObject* const* args, Py
                                                     evaluate_derivative_at_description);
 }
 
-template <auto Entry>
-constexpr PyCFunction fastcall() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Entry));
-}
-
 PyMethodDef methods[] = {
-    {"set_dofs", fastcall<&set_dofs_entry>(), METH_FASTCALL | METH_KEYWORDS,
+    {"set_dofs", fastcall_entry<&set_dofs_entry>(), METH_FASTCALL | METH_KEYWORDS,
      "set_dofs($self, legendre_vals)\n--\n\n"},
-    {"evaluate_at", fastcall<&evaluate_at_entry>(), METH_FASTCALL | METH_KEYWORDS,
+    {"evaluate_at", fastcall_entry<&evaluate_at_entry>(), METH_FASTCALL | METH_KEYWORDS,
      "evaluate_at($self, t)\n--\n\n"},
-    {"evaluate_derivative_at", fastcall<&evaluate_derivative_at_entry>(),
+    {"evaluate_derivative_at", fastcall_entry<&evaluate_derivative_at_entry>(),
      METH_FASTCALL | METH_KEYWORDS, "evaluate_derivative_at($self, t)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };

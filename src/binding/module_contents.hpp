@@ -11,6 +11,8 @@
 namespace pwpoly::binding {
 
 extern PyMethodDef sum_as_string_method;
+extern PyMethodDef lagrange_to_legendre_basis_transformation_method;
+extern PyMethodDef get_lagrange_points_method;
 
 extern const ClassDefinition legendre_basis_class;
 extern const ClassDefinition legendre_basis_evaluator_class;
@@ -20,8 +22,10 @@ extern const ClassDefinition legendre_basis_evaluator_class;
 [[nodiscard]] PyTypeObject* legendre_basis_evaluator_type();
 
 /// The module functions, in order of addition.
-inline const std::array<PyMethodDef*, 1> module_functions = {
+inline const std::array<PyMethodDef*, 3> module_functions = {
     &sum_as_string_method,
+    &lagrange_to_legendre_basis_transformation_method,
+    &get_lagrange_points_method,
 };
 
 /// The classes, added after the functions, in this order.

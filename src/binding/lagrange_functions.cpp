@@ -1,0 +1,124 @@
+// The module functions of the Lagrange basis: the nodes of the whole span,
+// and the Lagrange-to-Legendre transformation as (row, column, value) lists.
+#include <cstdint>
+#include <vector>
+
+#include "binder.hpp"
+#include "converters.hpp"
+#include "entry_guard.hpp"
+#include "lagrange/lagrange_basis.hpp"
+#include "lagrange/transformation_triplets.hpp"
+#include "module_contents.hpp"
+#include "results.hpp"
+
+namespace pwpoly::binding {
+namespace {
+
+constexpr std::array<std::string_view, 3> points_parameters = {"degree", "n_t", "T"};
+constexpr std::array<std::string_view, 2> transformation_parameters = {"degree", "n_t"};
+
+constexpr FunctionDescription points_description{"", "get_lagrange_points", points_parameters};
+constexpr FunctionDescription transformation_description{
+    "", "lagrange_to_legendre_basis_transformation", transformation_parameters};
+
+PyObject* get_lagrange_points(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
+    return entry_guard([&] {
+        const auto bound = bind_vectorcall<3>(points_description, args, nargs, kwnames);
+        const index_t degree = convert_argument("degree", bound[0], to_index);
+        const index_t n_t = convert_argument("n_t", bound[1], to_index);
+        const double T = convert_argument("T", bound[2], to_float);
+        return float_list_result(LagrangeBasis::create(degree, n_t, T).points);
+    });
+}
+
+// Python objects that a result list refers to many times. Equal numbers in
+// one result share one immutable object: every row index occurs degree + 1
+// times, every column index up to 2 (degree + 1) times, and there are only
+// (degree + 1)^2 distinct weights.
+class SharedNumbers {
+public:
+    void add(PyObject* number) {
+        if (number == nullptr) {
+            fail_python_api_call();
+        }
+        objects_.push_back(PyRef::steal(number));
+    }
+    [[nodiscard]] PyObject* operator[](std::size_t i) const { return objects_[i].get(); }
+    void reserve(std::size_t count) { objects_.reserve(count); }
+
+private:
+    std::vector<PyRef> objects_;
+};
+
+void set_shared_item(PyObject* list, std::size_t position, PyObject* item) {
+    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(position), new_ref(item));
+}
+
+// The three lists of the triplets, in row-major order: for p = 0 .. d, for
+// k = 0 .. n_t - 1, for c = 0 .. d, the triplet (p n_t + k, k d + c, W[p][c]).
+PyRef triplet_lists(const TransformationTriplets& triplets) {
+    const std::size_t d = triplets.degree;
+    const std::size_t n_t = triplets.n_t;
+    const std::size_t per_row = d + 1;
+    PyRef rows = new_list(triplets.count);
+    PyRef cols = new_list(triplets.count);
+    PyRef values = new_list(triplets.count);
+    if (triplets.count == 0) {
+        return tuple_result(std::move(rows), std::move(cols), std::move(values));
+    }
+
+    SharedNumbers weights;
+    weights.reserve(per_row * per_row);
+    for (std::size_t p = 0; p <= d; ++p) {
+        for (std::size_t c = 0; c <= d; ++c) {
+            weights.add(PyFloat_FromDouble(triplets.weights.at(p, c)));
+        }
+    }
+    SharedNumbers columns;
+    columns.reserve(n_t * d + 1);
+    for (std::size_t column = 0; column <= n_t * d; ++column) {
+        columns.add(PyLong_FromSize_t(column));
+    }
+
+    std::size_t m = 0;
+    for (std::size_t p = 0; p <= d; ++p) {
+        for (std::size_t k = 0; k < n_t; ++k) {
+            PyRef row = PyRef::steal(PyLong_FromSize_t(p * n_t + k));
+            if (!row) {
+                fail_python_api_call();
+            }
+            for (std::size_t c = 0; c <= d; ++c, ++m) {
+                set_shared_item(rows.get(), m, row.get());
+                set_shared_item(cols.get(), m, columns[k * d + c]);
+                set_shared_item(values.get(), m, weights[p * per_row + c]);
+            }
+        }
+    }
+    return tuple_result(std::move(rows), std::move(cols), std::move(values));
+}
+
+PyObject* lagrange_to_legendre_basis_transformation(PyObject* /*module*/, PyObject* const* args,
+                                                    Py_ssize_t nargs, PyObject* kwnames) {
+    return entry_guard([&] {
+        const auto bound = bind_vectorcall<2>(transformation_description, args, nargs, kwnames);
+        const index_t degree = convert_argument("degree", bound[0], to_index);
+        const index_t n_t = convert_argument("n_t", bound[1], to_index);
+        // The span does not change the matrix; the nodes are built on [0, 1].
+        const LagrangeBasis basis = LagrangeBasis::create(degree, n_t, 1.0);
+        return triplet_lists(transformation_triplets(basis));
+    });
+}
+
+}  // namespace
+
+PyMethodDef lagrange_to_legendre_basis_transformation_method = {
+    "lagrange_to_legendre_basis_transformation",
+    fastcall_entry<&lagrange_to_legendre_basis_transformation>(), METH_FASTCALL | METH_KEYWORDS,
+    "lagrange_to_legendre_basis_transformation(degree, n_t)\n--\n\n"};
+
+PyMethodDef get_lagrange_points_method = {"get_lagrange_points", fastcall_entry<&get_lagrange_points>(),
+                                          METH_FASTCALL | METH_KEYWORDS,
+                                          "get_lagrange_points(degree, n_t, T)\n--\n\n"};
+
+}  // namespace pwpoly::binding
