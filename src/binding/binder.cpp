@@ -55,15 +55,14 @@ void bind_keyword(const FunctionDescription& description, PyObject* keyword, PyO
                   std::span<PyObject*> slots) {
     const std::size_t index = parameter_index(description, keyword);
     if (index == not_found) {
-        throw_new_python_error(PyExc_TypeError,
-                               concat(description.full_name(),
-                                      " got an unexpected keyword argument '", text_of(keyword),
-                                      "'"));
+        throw_new_python_error(PyExc_TypeError, concat(description.full_name(),
+                                                       " got an unexpected keyword argument '",
+                                                       text_of(keyword), "'"));
     }
     if (slots[index] != nullptr) {
-        throw_new_python_error(PyExc_TypeError,
-                               concat(description.full_name(), " got multiple values for argument '",
-                                      description.parameters[index], "'"));
+        throw_new_python_error(
+            PyExc_TypeError, concat(description.full_name(), " got multiple values for argument '",
+                                    description.parameters[index], "'"));
     }
     slots[index] = value;
 }
@@ -125,8 +124,8 @@ void bind_vectorcall(const FunctionDescription& description, PyObject* const* ar
     check_missing(description, count, slots);
 }
 
-void bind_tuple_and_dict(const FunctionDescription& description, PyObject* args,
-                         PyObject* kwargs, std::span<PyObject*> slots) {
+void bind_tuple_and_dict(const FunctionDescription& description, PyObject* args, PyObject* kwargs,
+                         std::span<PyObject*> slots) {
     const auto count = static_cast<std::size_t>(PyTuple_GET_SIZE(args));
     bind_positional(description, reinterpret_cast<PyTupleObject*>(args)->ob_item, count, slots);
     if (kwargs != nullptr) {

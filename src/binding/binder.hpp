@@ -39,8 +39,8 @@ void bind_vectorcall(const FunctionDescription& description, PyObject* const* ar
                      Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots);
 
 /// Binds a call given as an argument tuple and an optional keyword dict.
-void bind_tuple_and_dict(const FunctionDescription& description, PyObject* args,
-                         PyObject* kwargs, std::span<PyObject*> slots);
+void bind_tuple_and_dict(const FunctionDescription& description, PyObject* args, PyObject* kwargs,
+                         std::span<PyObject*> slots);
 
 template <std::size_t Count>
 [[nodiscard]] BoundArguments<Count> bind_vectorcall(const FunctionDescription& description,

@@ -117,7 +117,8 @@ std::size_t convert_float_sequence(PyObject* object, Sink&& sink) {
             sink.reserve(count);
         }
         for (std::size_t index = 0; index < count; ++index) {
-            sink(index, detail::item_to_float(PyTuple_GET_ITEM(object, static_cast<Py_ssize_t>(index))));
+            sink(index,
+                 detail::item_to_float(PyTuple_GET_ITEM(object, static_cast<Py_ssize_t>(index))));
         }
         return count;
     }

@@ -17,8 +17,7 @@ namespace pwpoly::binding {
 /// An instance of one of the module's classes, wrapping `Record` by value.
 template <class Record>
 struct Instance {
-    PyObject_HEAD
-    HoldCounter holds;
+    PyObject_HEAD HoldCounter holds;
     Record record;
 };
 

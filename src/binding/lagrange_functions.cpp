@@ -117,8 +117,8 @@ PyMethodDef lagrange_to_legendre_basis_transformation_method = {
     fastcall_entry<&lagrange_to_legendre_basis_transformation>(), METH_FASTCALL | METH_KEYWORDS,
     "lagrange_to_legendre_basis_transformation(degree, n_t)\n--\n\n"};
 
-PyMethodDef get_lagrange_points_method = {"get_lagrange_points", fastcall_entry<&get_lagrange_points>(),
-                                          METH_FASTCALL | METH_KEYWORDS,
-                                          "get_lagrange_points(degree, n_t, T)\n--\n\n"};
+PyMethodDef get_lagrange_points_method = {
+    "get_lagrange_points", fastcall_entry<&get_lagrange_points>(), METH_FASTCALL | METH_KEYWORDS,
+    "get_lagrange_points(degree, n_t, T)\n--\n\n"};
 
 }  // namespace pwpoly::binding

@@ -84,8 +84,7 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     });
 }
 
-PyObject* evaluate_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                      PyObject* kwnames) {
+PyObject* evaluate_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return entry_guard([&] {
         const auto bound = bind_vectorcall<2>(evaluate_at_description, args, nargs, kwnames);
         LegendreBasisObject& instance = receiver(self);
@@ -143,7 +142,7 @@ PyObject* evaluate_all_basis_functions(PyObject* self, PyObject* const* args, Py
 PyObject* evaluate_all_basis_function_derivatives(PyObject* self, PyObject* const* args,
                                                   Py_ssize_t nargs, PyObject* kwnames) {
     return basis_table<local_basis_derivatives>(self, args, nargs, kwnames,
-                                                 derivatives_table_description);
+                                                derivatives_table_description);
 }
 
 PyMethodDef methods[] = {

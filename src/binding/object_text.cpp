@@ -39,8 +39,8 @@ std::string text_of(PyObject* object) {
         return utf8_text(text.get());
     }
     PyErr_WriteUnraisable(object);
-    PyRef name = PyRef::steal(PyObject_GetAttrString(
-        reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
+    PyRef name = PyRef::steal(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
     if (name && PyUnicode_Check(name.get())) {
         return concat("<unprintable ", utf8_text(name.get()), " object>");
     }

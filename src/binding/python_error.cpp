@@ -79,7 +79,8 @@ void PythonError::restore() const noexcept {
 PythonError fetch_python_error() {
     PyRef exception = take_pending_exception();
     if (!exception) {
-        return make_python_error(PyExc_SystemError, "attempted to fetch exception but none was set");
+        return make_python_error(PyExc_SystemError,
+                                 "attempted to fetch exception but none was set");
     }
     PyObject* panic_type = panic_exception_type();
     if (reinterpret_cast<PyObject*>(Py_TYPE(exception.get())) == panic_type) {

@@ -4,8 +4,8 @@
 namespace pwpoly::binding {
 
 PyRef text_result(std::string_view text) {
-    PyRef result =
-        PyRef::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    PyRef result = PyRef::steal(
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     if (!result) {
         fail_python_api_call();
     }

@@ -30,8 +30,7 @@ PyObject* sum_as_string(PyObject* /*module*/, PyObject* const* args, Py_ssize_t 
 }  // namespace
 
 PyMethodDef sum_as_string_method = {
-    "sum_as_string", fastcall_entry<&sum_as_string>(),
-    METH_FASTCALL | METH_KEYWORDS,
+    "sum_as_string", fastcall_entry<&sum_as_string>(), METH_FASTCALL | METH_KEYWORDS,
     "sum_as_string(a, b)\n--\n\nFormats the sum of two numbers as string."};
 
 }  // namespace pwpoly::binding

@@ -26,7 +26,7 @@ inline constexpr double derivative_end_zone = -1e-3;
 /// The quotient alone would lose every digit near the ends (its numerator and
 /// denominator both vanish there), hence the split.
 class LegendreDerivativeRecurrence {
-   public:
+public:
     /// Starts at degree 0.
     explicit LegendreDerivativeRecurrence(double xi);
 
@@ -40,7 +40,7 @@ class LegendreDerivativeRecurrence {
     /// Moves from degree i to i + 1.
     void advance();
 
-   private:
+private:
     LegendreRecurrence values_;
     bool near_end_;
     double denominator_;

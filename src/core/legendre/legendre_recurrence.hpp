@@ -28,7 +28,7 @@ namespace pwpoly {
 /// (2n + 1 as in legendre_odd_factor). Running the recurrence costs O(1) per
 /// degree and gives the same bits as restarting it from P_0 for every degree.
 class LegendreRecurrence {
-   public:
+public:
     /// Starts at degree 0.
     explicit LegendreRecurrence(double xi) : xi_(xi) {}
 
@@ -44,7 +44,7 @@ class LegendreRecurrence {
     /// Moves from degree n to n + 1.
     void advance();
 
-   private:
+private:
     double xi_;
     double n_ = 0.0;
     double previous_ = 0.0;

@@ -1,7 +1,6 @@
 // Raising internal failures and building the exact messages of the checks.
 #include "support/failure.hpp"
 
-
 #include "support/failure_report.hpp"
 #include "support/text.hpp"
 
@@ -26,8 +25,7 @@ void check_index(std::uint64_t index, std::uint64_t len, std::source_location lo
 void check_slice(std::uint64_t start, std::uint64_t end, std::uint64_t len,
                  std::source_location location) {
     if (end > len) {
-        fail(concat("range end index ", end, " out of range for slice of length ", len),
-             location);
+        fail(concat("range end index ", end, " out of range for slice of length ", len), location);
     }
     if (start > end) {
         fail(concat("slice index starts at ", start, " but ends at ", end), location);

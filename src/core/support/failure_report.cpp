@@ -63,7 +63,8 @@ void append_backtrace(std::string& report, bool full) {
         const auto address = reinterpret_cast<std::uintptr_t>(frames[static_cast<std::size_t>(i)]);
         const auto base = reinterpret_cast<std::uintptr_t>(known ? info.dli_fbase : nullptr);
         std::array<char, 32> offset{};
-        std::snprintf(offset.data(), offset.size(), "0x%zx", static_cast<std::size_t>(address - base));
+        std::snprintf(offset.data(), offset.size(), "0x%zx",
+                      static_cast<std::size_t>(address - base));
         report += concat("  ", shown < 10 ? " " : "", shown, ": ");
         report += known && info.dli_sname != nullptr ? demangled(info.dli_sname) : "<unknown>";
         report += concat("\n             at ", object, " +", std::string_view(offset.data()), "\n");
@@ -117,7 +118,8 @@ void write_failure_report(std::string_view message, const std::source_location& 
         const std::string report = format_failure_report(message, location);
         std::size_t written = 0;
         while (written < report.size()) {
-            const ssize_t n = ::write(STDERR_FILENO, report.data() + written, report.size() - written);
+            const ssize_t n =
+                ::write(STDERR_FILENO, report.data() + written, report.size() - written);
             if (n <= 0) {
                 break;
             }

@@ -29,8 +29,8 @@ void write_failure_report(std::string_view message, const std::source_location& 
 
 /// Writes the report for a failure that cannot be reported to Python and ends
 /// the process.
-[[noreturn]] void abort_with_report(std::string_view message,
-                                    const std::source_location& location =
-                                        std::source_location::current()) noexcept;
+[[noreturn]] void abort_with_report(
+    std::string_view message,
+    const std::source_location& location = std::source_location::current()) noexcept;
 
 }  // namespace pwpoly
