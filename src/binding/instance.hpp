@@ -17,7 +17,10 @@ namespace pwpoly::binding {
 /// An instance of one of the module's classes, wrapping `Record` by value.
 template <class Record>
 struct Instance {
-    PyObject_HEAD HoldCounter holds;
+    // clang-format off
+    PyObject_HEAD
+    // clang-format on
+    HoldCounter holds;
     Record record;
 };
 

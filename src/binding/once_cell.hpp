@@ -27,8 +27,11 @@ public:
         }
         std::unique_lock lock(mutex_, std::try_to_lock);
         if (!lock.owns_lock()) {
-            Py_BEGIN_ALLOW_THREADS lock.lock();
+            // clang-format off
+            Py_BEGIN_ALLOW_THREADS
+            lock.lock();
             Py_END_ALLOW_THREADS
+            // clang-format on
         }
         if (PyObject* value = get()) {
             return value;
