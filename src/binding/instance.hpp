@@ -17,9 +17,7 @@ namespace pwpoly::binding {
 /// An instance of one of the module's classes, wrapping `Record` by value.
 template <class Record>
 struct Instance {
-    // clang-format off
-    PyObject_HEAD
-    // clang-format on
+    PyObject ob_base;  // what PyObject_HEAD expands to
     HoldCounter holds;
     Record record;
 };
