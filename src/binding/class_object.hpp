@@ -21,4 +21,13 @@ struct ClassDefinition {
 /// the rest of the process. Throws the creation error.
 [[nodiscard]] PyTypeObject* class_object(const ClassDefinition& definition);
 
+/// class_object(), with the lookup of an existing class inlined: the receiver
+/// check of every method call asks for it.
+[[nodiscard]] inline PyTypeObject* existing_class_object(const ClassDefinition& definition) {
+    if (PyObject* type = definition.cell->get()) [[likely]] {
+        return reinterpret_cast<PyTypeObject*>(type);
+    }
+    return class_object(definition);
+}
+
 }  // namespace pwpoly::binding

@@ -176,6 +176,6 @@ OnceCell cell;
 
 const ClassDefinition legendre_basis_class = {"LegendreBasis", &spec, documentation, &cell};
 
-PyTypeObject* legendre_basis_type() { return class_object(legendre_basis_class); }
+PyTypeObject* legendre_basis_type() { return existing_class_object(legendre_basis_class); }
 
 }  // namespace pwpoly::binding

@@ -140,7 +140,7 @@ const ClassDefinition legendre_basis_evaluator_class = {"LegendreBasisEvaluator"
                                                         documentation, &cell};
 
 PyTypeObject* legendre_basis_evaluator_type() {
-    return class_object(legendre_basis_evaluator_class);
+    return existing_class_object(legendre_basis_evaluator_class);
 }
 
 }  // namespace pwpoly::binding

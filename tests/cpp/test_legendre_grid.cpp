@@ -2,6 +2,7 @@
 // break points, non-finite times and degenerate grids.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -62,6 +63,49 @@ TEST(LegendreGrid, NegativeSpansAndNoIntervalsStayInRange) {
         EXPECT_LT(at.k, 3U) << t;
         EXPECT_TRUE(std::isnan(t) || (at.xi >= -1.0 && at.xi <= 1.0)) << t << " -> " << at.xi;
         EXPECT_EQ(locate_interval({2, 0, 3.0}, t).k, 0U) << t;
+    }
+}
+
+}  // namespace
+}  // namespace pwpoly
+
+namespace pwpoly {
+namespace {
+
+// The located interval is found sooner from the reciprocal width; near every
+// break point, where the product and the quotient can disagree, the result
+// must still be that of the quotient, to the bit.
+TEST(LegendreGrid, ReciprocalGuessNeverChangesTheLocation) {
+    using testing::bits;
+    const LegendreBasis grids[] = {{3, 10, 1.0},  {2, 3, 0.3},     {1, 7, 2.9},  {4, 1000, 1e-3},
+                                   {2, 49, 49.0}, {1, 3, -2.0},    {2, 5, 0.0},  {3, 1, 1e300},
+                                   {2, 0, 1.0},   {1, 4294967295U, 1.0}};
+    const double specials[] = {0.0, -0.0, -1.0, std::numeric_limits<double>::infinity(),
+                               -std::numeric_limits<double>::infinity(),
+                               std::numeric_limits<double>::quiet_NaN()};
+    for (const LegendreBasis& basis : grids) {
+        const GridWidth width = grid_width(basis);
+        auto expect_same = [&](double t) {
+            const IntervalLocation plain = locate_interval(basis, t);
+            const IntervalLocation guessed = locate_interval(basis, t, width);
+            EXPECT_EQ(plain.k, guessed.k) << "t = " << t;
+            EXPECT_EQ(bits(plain.xi), bits(guessed.xi)) << "t = " << t;
+        };
+        for (double t : specials) {
+            expect_same(t);
+        }
+        const std::uint32_t breaks = std::min<std::uint32_t>(basis.n_t, 2000);
+        for (std::uint32_t k = 0; k <= breaks; ++k) {
+            const double at = static_cast<double>(k) * width.w;
+            double below = at;
+            double above = at;
+            for (int step = 0; step < 4; ++step) {
+                expect_same(below);
+                expect_same(above);
+                below = std::nextafter(below, -std::numeric_limits<double>::infinity());
+                above = std::nextafter(above, std::numeric_limits<double>::infinity());
+            }
+        }
     }
 }
 

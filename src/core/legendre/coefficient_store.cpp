@@ -3,12 +3,13 @@
 
 #include "legendre/coefficient_matrix.hpp"
 #include "legendre/evaluation.hpp"
+#include "legendre/interval_location.hpp"
 #include "support/failure.hpp"
 
 namespace pwpoly {
 
 CoefficientStore make_coefficient_store(const LegendreBasis& basis) {
-    return {basis, make_vector<double>(coefficient_count(basis), 0.0)};
+    return {basis, make_vector<double>(coefficient_count(basis), 0.0), grid_width(basis)};
 }
 
 void set_dofs(CoefficientStore& store, std::vector<double> values, std::uint64_t given_length) {
@@ -19,14 +20,22 @@ void set_dofs(CoefficientStore& store, std::vector<double> values, std::uint64_t
     store.dofs = std::move(values);
 }
 
+// The stored coefficients of the interval that holds t. The store always holds
+// N coefficients, so only the interval index can be out of range (n_t = 0).
+IntervalCoefficients stored_interval(const CoefficientStore& store, const IntervalLocation& at) {
+    const LegendreBasis& basis = store.basis;
+    const CoefficientView stored{store.dofs, basis.n_t, coefficients_per_interval(basis)};
+    return interval_coefficients(stored, at.k, basis.degree);
+}
+
 double evaluate_at(const CoefficientStore& store, double t) {
-    return evaluate(store.basis, t,
-                    coefficient_view(store.dofs, store.basis.n_t, store.basis.degree));
+    const IntervalLocation at = locate_interval(store.basis, t, store.width);
+    return expansion_value(at.xi, stored_interval(store, at));
 }
 
 double evaluate_derivative_at(const CoefficientStore& store, double t) {
-    return evaluate_derivative(store.basis, t,
-                               coefficient_view(store.dofs, store.basis.n_t, store.basis.degree));
+    const IntervalLocation at = locate_interval(store.basis, t, store.width);
+    return expansion_time_derivative(at.xi, store.width.w, stored_interval(store, at));
 }
 
 }  // namespace pwpoly

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "legendre/interval_location.hpp"
 #include "legendre/legendre_basis.hpp"
 
 namespace pwpoly {
@@ -14,6 +15,8 @@ namespace pwpoly {
 struct CoefficientStore {
     LegendreBasis basis;
     std::vector<double> dofs;
+    /// grid_width(basis), computed once: every evaluation needs it.
+    GridWidth width;
 };
 
 /// A store of N coefficients, all +0.0. Fails with "capacity overflow" when N

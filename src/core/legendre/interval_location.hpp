@@ -30,4 +30,25 @@ struct IntervalLocation {
 /// callers' bounds checks fail.
 [[nodiscard]] IntervalLocation locate_interval(const LegendreBasis& basis, double t);
 
+/// The same, with the interval width w = interval_width(basis) computed by
+/// the caller (an evaluator computes it once); the result is identical.
+[[nodiscard]] IntervalLocation locate_interval(const LegendreBasis& basis, double t, double w);
+
+/// The interval width w = interval_width(basis) and its reciprocal 1 / w.
+struct GridWidth {
+    double w;
+    double inverse;
+};
+
+/// The width of the grid of `basis`, with its reciprocal.
+[[nodiscard]] inline GridWidth grid_width(const LegendreBasis& basis) {
+    const double w = interval_width(basis);
+    return {w, 1.0 / w};
+}
+
+/// The same location again (bit for bit), found sooner: for callers that
+/// locate many times on one grid and keep its GridWidth.
+[[nodiscard]] IntervalLocation locate_interval(const LegendreBasis& basis, double t,
+                                               const GridWidth& width);
+
 }  // namespace pwpoly

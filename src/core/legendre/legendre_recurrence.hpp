@@ -19,6 +19,19 @@ namespace pwpoly {
     return m;
 }
 
+/// x / d for a degree d >= 2 held as a double. Dividing by a power of two is
+/// exact, so it is done as the multiplication by its exact reciprocal, which
+/// gives the same bits sooner.
+[[nodiscard]] inline double divide_by_degree(double x, double d) {
+    if (d == 2.0) {
+        return x * 0.5;
+    }
+    if (d == 4.0) {
+        return x * 0.25;
+    }
+    return x / d;
+}
+
 /// Running Legendre values P_0(xi), P_1(xi), ... at one point xi, one degree
 /// per advance(). P_0 = 1.0 exactly (also for a NaN xi) and P_1 = xi; from
 /// there, with n the current degree as a double (1.0, 2.0, ...), each step
@@ -42,7 +55,25 @@ public:
     [[nodiscard]] double previous() const { return previous_; }
 
     /// Moves from degree n to n + 1.
-    void advance();
+    void advance() {
+        if (n_ == 0.0) {
+            previous_ = current_;
+            current_ = xi_;
+            n_ = 1.0;
+            return;
+        }
+        // P_{n+1} = (((2n + 1) * xi) * P_n - P_{n-1} * n) / (n + 1), in this association.
+        const double odd = legendre_odd_factor(n_);
+        double u = odd * xi_;
+        u = u * current_;
+        const double v = previous_ * n_;
+        const double numerator = u - v;
+        const double next_degree = n_ + 1.0;
+        const double next = divide_by_degree(numerator, next_degree);
+        previous_ = current_;
+        current_ = next;
+        n_ = next_degree;
+    }
 
 private:
     double xi_;
