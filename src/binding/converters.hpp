@@ -94,22 +94,29 @@ std::size_t convert_float_sequence(PyObject* object, Sink&& sink) {
     check_float_sequence(object);
     constexpr bool reserves = requires(Sink& s) { s.reserve(std::size_t{}); };
     if (PyList_CheckExact(object)) {
+        auto* list = reinterpret_cast<PyListObject*>(object);
         if constexpr (reserves) {
-            sink.reserve(static_cast<std::size_t>(PyList_GET_SIZE(object)));
+            sink.reserve(static_cast<std::size_t>(Py_SIZE(list)));
         }
-        // The list iterator re-reads the length before every item, since
-        // __float__ of an item may change the list; so does this loop.
+        // The list iterator reads the length before every item, since the
+        // __float__ of an item may change the list; so does this loop. Exact
+        // floats run no Python code, so within a run of them the length and
+        // the item array stay as they are.
         std::size_t index = 0;
-        for (; static_cast<Py_ssize_t>(index) < PyList_GET_SIZE(object); ++index) {
-            PyObject* item = PyList_GET_ITEM(object, static_cast<Py_ssize_t>(index));
-            if (PyFloat_CheckExact(item)) {
-                sink(index, PyFloat_AS_DOUBLE(item));
-                continue;
+        for (;;) {
+            const auto size = static_cast<std::size_t>(Py_SIZE(list));
+            PyObject* const* items = list->ob_item;
+            while (index < size && PyFloat_CheckExact(items[index])) {
+                sink(index, PyFloat_AS_DOUBLE(items[index]));
+                ++index;
             }
-            PyRef held = PyRef::borrow(item);
+            if (index >= size) {
+                return index;
+            }
+            const PyRef held = PyRef::borrow(items[index]);
             sink(index, detail::item_to_float(held.get()));
+            ++index;
         }
-        return index;
     }
     if (PyTuple_CheckExact(object)) {
         const auto count = static_cast<std::size_t>(PyTuple_GET_SIZE(object));

@@ -28,7 +28,16 @@ PyObject* get_lagrange_points(PyObject* /*module*/, PyObject* const* args, Py_ss
         const index_t degree = convert_argument("degree", bound[0], to_index);
         const index_t n_t = convert_argument("n_t", bound[1], to_index);
         const double T = convert_argument("T", bound[2], to_float);
-        return float_list_result(LagrangeBasis::create(degree, n_t, T).points);
+        // The coordinates go straight into the list; no node vector is built.
+        const std::size_t count = lagrange_node_count(degree, n_t);
+        PyRef points = new_list(count);
+        std::size_t position = 0;
+        for_each_lagrange_point(degree, n_t, T, [&](double x) {
+            check_index(position, count);
+            PyList_SET_ITEM(points.get(), static_cast<Py_ssize_t>(position++),
+                            float_result(x).release());
+        });
+        return points;
     });
 }
 

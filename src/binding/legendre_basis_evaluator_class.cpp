@@ -33,29 +33,26 @@ EvaluatorObject& receiver(PyObject* self) {
     return receiver_of<EvaluatorObject>(self, legendre_basis_evaluator_type(), class_name);
 }
 
-// Keeps the first N items of a coefficient sequence and counts them all, so
-// that a sequence of the wrong length is reported with its true length.
+// Writes the first N items of a coefficient sequence into a buffer of N and
+// counts them all, so that a sequence of the wrong length is reported with
+// its true length.
 class DofsSink {
 public:
-    explicit DofsSink(std::uint64_t expected) : expected_(expected) {}
+    explicit DofsSink(CoefficientVector buffer) : values_(std::move(buffer)) {}
 
-    void reserve(std::size_t hint) {
-        values_.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(hint, expected_)));
-    }
     void operator()(std::size_t index, double value) {
-        if (index < expected_) {
-            values_.push_back(value);
+        if (index < values_.size()) [[likely]] {
+            values_[index] = value;
         } else if (index >= max_items) {
             // A vector of all items would not fit the size policy.
             fail(std::string(capacity_overflow_message));
         }
     }
-    [[nodiscard]] std::vector<double> take() { return std::move(values_); }
+    [[nodiscard]] CoefficientVector take() { return std::move(values_); }
 
 private:
     static constexpr std::uint64_t max_items = max_vector_bytes / sizeof(double);
-    std::uint64_t expected_;
-    std::vector<double> values_;
+    CoefficientVector values_;
 };
 
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -74,7 +71,7 @@ PyObject* set_dofs_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         const auto bound = bind_vectorcall<1>(set_dofs_description, args, nargs, kwnames);
         EvaluatorObject& instance = receiver(self);
         const ExclusiveHold hold(instance.holds);
-        DofsSink sink(instance.record.dofs.size());
+        DofsSink sink(make_coefficient_buffer(instance.record));
         const std::size_t given = convert_argument("legendre_vals", bound[0], [&](PyObject* o) {
             return convert_float_sequence(o, sink);
         });

@@ -43,6 +43,76 @@ void swap_rows(SquareMatrix& m, index_t i, index_t j) {
     std::swap_ranges(row_i.begin(), row_i.end(), row_j.begin());
 }
 
+// LU factorisation of m in place with partial pivoting: U on and above the
+// diagonal, the unit lower triangle's multipliers below it. Row swaps are
+// applied to x as well. False when a pivot is exactly 0.0.
+bool factorise_with_pivoting(SquareMatrix& m, SquareMatrix& x) {
+    const index_t n = m.size;
+    for (index_t i = 0; i < n; ++i) {
+        index_t pivot = i;
+        for (index_t r = i + 1; r < n; ++r) {
+            if (std::fabs(m.at(r, i)) > std::fabs(m.at(pivot, i))) {
+                pivot = r;
+            }
+        }
+        if (m.at(pivot, i) == 0.0) {
+            return false;
+        }
+        if (pivot != i) {
+            swap_rows(m, pivot, i);
+            swap_rows(x, pivot, i);
+        }
+        const double reciprocal = 1.0 / m.at(i, i);
+        for (index_t q = i + 1; q < n; ++q) {
+            const double multiplier = m.at(q, i) * reciprocal;
+            m.at(q, i) = multiplier;
+            for (index_t s = i + 1; s < n; ++s) {
+                const double product = m.at(i, s) * multiplier;
+                m.at(q, s) = m.at(q, s) - product;
+            }
+        }
+    }
+    return true;
+}
+
+// Forward substitution with the unit lower triangle of m. Every column of x
+// is independent, so updating whole rows keeps each column's operation order.
+void substitute_forward(const SquareMatrix& m, SquareMatrix& x) {
+    const index_t n = m.size;
+    for (index_t i = 0; i + 1 < n; ++i) {
+        for (index_t q = i + 1; q < n; ++q) {
+            const double multiplier = m.at(q, i);
+            for (index_t col = 0; col < n; ++col) {
+                const double product = x.at(i, col) * multiplier;
+                x.at(q, col) = x.at(q, col) - product;
+            }
+        }
+    }
+}
+
+// Back substitution with the upper triangle U of m. False when a diagonal
+// entry is exactly 0.0.
+bool substitute_backward(const SquareMatrix& m, SquareMatrix& x) {
+    const index_t n = m.size;
+    for (index_t i = n; i-- > 0;) {
+        const double diagonal = m.at(i, i);
+        if (diagonal == 0.0) {
+            return false;
+        }
+        for (index_t col = 0; col < n; ++col) {
+            x.at(i, col) = x.at(i, col) / diagonal;
+        }
+        for (index_t q = 0; q < i; ++q) {
+            const double factor = m.at(q, i);
+            for (index_t col = 0; col < n; ++col) {
+                const double product = x.at(i, col) * factor;
+                x.at(q, col) = x.at(q, col) - product;
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<SquareMatrix> invert_by_cofactors(const SquareMatrix& a) {
@@ -71,65 +141,14 @@ std::optional<SquareMatrix> invert_by_cofactors(const SquareMatrix& a) {
 }
 
 std::optional<SquareMatrix> invert_by_elimination(const SquareMatrix& a) {
-    const index_t n = a.size;
     SquareMatrix m = a;
-    SquareMatrix x = SquareMatrix::identity(n);
-
-    // LU factorisation in place: U on and above the diagonal of m, the unit
-    // lower triangle's multipliers below it.
-    for (index_t i = 0; i < n; ++i) {
-        index_t pivot = i;
-        for (index_t r = i + 1; r < n; ++r) {
-            if (std::fabs(m.at(r, i)) > std::fabs(m.at(pivot, i))) {
-                pivot = r;
-            }
-        }
-        if (m.at(pivot, i) == 0.0) {
-            return std::nullopt;
-        }
-        if (pivot != i) {
-            swap_rows(m, pivot, i);
-            swap_rows(x, pivot, i);
-        }
-        const double reciprocal = 1.0 / m.at(i, i);
-        for (index_t q = i + 1; q < n; ++q) {
-            const double multiplier = m.at(q, i) * reciprocal;
-            m.at(q, i) = multiplier;
-            for (index_t s = i + 1; s < n; ++s) {
-                const double product = m.at(i, s) * multiplier;
-                m.at(q, s) = m.at(q, s) - product;
-            }
-        }
+    SquareMatrix x = SquareMatrix::identity(a.size);
+    if (!factorise_with_pivoting(m, x)) {
+        return std::nullopt;
     }
-
-    // Forward substitution with the unit lower triangle. Every column of x is
-    // independent, so updating whole rows keeps each column's operation order.
-    for (index_t i = 0; i + 1 < n; ++i) {
-        for (index_t q = i + 1; q < n; ++q) {
-            const double multiplier = m.at(q, i);
-            for (index_t col = 0; col < n; ++col) {
-                const double product = x.at(i, col) * multiplier;
-                x.at(q, col) = x.at(q, col) - product;
-            }
-        }
-    }
-
-    // Back substitution with U.
-    for (index_t i = n; i-- > 0;) {
-        const double diagonal = m.at(i, i);
-        if (diagonal == 0.0) {
-            return std::nullopt;
-        }
-        for (index_t col = 0; col < n; ++col) {
-            x.at(i, col) = x.at(i, col) / diagonal;
-        }
-        for (index_t q = 0; q < i; ++q) {
-            const double factor = m.at(q, i);
-            for (index_t col = 0; col < n; ++col) {
-                const double product = x.at(i, col) * factor;
-                x.at(q, col) = x.at(q, col) - product;
-            }
-        }
+    substitute_forward(m, x);
+    if (!substitute_backward(m, x)) {
+        return std::nullopt;
     }
     return x;
 }

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "lagrange/equidistant_points.hpp"
 #include "support/size_policy.hpp"
 
 namespace pwpoly {
@@ -31,5 +32,27 @@ struct LagrangeBasis {
     /// node) does not fit one vector, or when degree + 1 overflows with n_t >= 1.
     [[nodiscard]] static LagrangeBasis create(index_t degree, index_t n_t, double T);
 };
+
+/// The number of nodes, n_t * degree + 1, after the size checks of
+/// LagrangeBasis::create (which fail with "capacity overflow").
+[[nodiscard]] std::size_t lagrange_node_count(index_t degree, index_t n_t);
+
+/// Passes the node coordinates of LagrangeBasis::create(degree, n_t, T) to
+/// `visit`, one call per node in global order, with the same bits, without
+/// building any list. Call lagrange_node_count first for the size checks.
+template <class Visit>
+void for_each_lagrange_point(index_t degree, index_t n_t, double T, Visit&& visit) {
+    const double width = T / static_cast<double>(n_t);
+    for (index_t i = 0; i < n_t; ++i) {
+        const double left = static_cast<double>(i) * width;
+        const double right = left + width;
+        // The right end of each interval (node `degree`) is dropped: it is
+        // node 0 of the next interval, or T after the last one.
+        for (index_t c = 0; c < degree; ++c) {
+            visit(equidistant_point(left, right, c, degree));
+        }
+    }
+    visit(T);
+}
 
 }  // namespace pwpoly

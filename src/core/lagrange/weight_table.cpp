@@ -7,6 +7,7 @@
 #include "lagrange/dense_inverse.hpp"
 #include "lagrange/equidistant_points.hpp"
 #include "legendre/legendre_recurrence.hpp"
+#include "support/failure.hpp"
 
 namespace pwpoly {
 
@@ -64,8 +65,9 @@ SquareMatrix lagrange_to_legendre_weights(index_t degree) {
     const SquareMatrix a = legendre_vandermonde(degree);
     const std::optional<SquareMatrix> inverse =
         degree == 3 ? invert_by_cofactors(a) : invert_by_elimination(a);
-    check(inverse.has_value(),
-          "Failed to invert Vandermonde matrix for Lagrange to Legendre conversion.");
+    if (!inverse.has_value()) {
+        fail("Failed to invert Vandermonde matrix for Lagrange to Legendre conversion.");
+    }
     for (index_t p = 0; p <= degree; ++p) {
         for (index_t c = 0; c <= degree; ++c) {
             weights.at(p, c) = inverse->at(c, p);

@@ -9,16 +9,23 @@
 namespace pwpoly {
 
 CoefficientStore make_coefficient_store(const LegendreBasis& basis) {
-    return {basis, make_vector<double>(coefficient_count(basis), 0.0), grid_width(basis)};
+    const std::size_t count = checked_vector_length(coefficient_count(basis), sizeof(double));
+    return {basis, CoefficientVector(count, 0.0), grid_width(basis)};
 }
 
-void set_dofs(CoefficientStore& store, std::vector<double> values, std::uint64_t given_length) {
+CoefficientVector make_coefficient_buffer(const CoefficientStore& store) {
+    return CoefficientVector(store.dofs.size());
+}
+
+void set_dofs(CoefficientStore& store, CoefficientVector values, std::uint64_t given_length) {
     const std::uint64_t expected = coefficient_count(store.basis);
     assert_equal(given_length, expected,
                  "LegendreBasisEvaluator: set_dofs: input vector has wrong length");
     assert_equal(values.size(), expected);
     store.dofs = std::move(values);
 }
+
+namespace {
 
 // The stored coefficients of the interval that holds t. The store always holds
 // N coefficients, so only the interval index can be out of range (n_t = 0).
@@ -27,6 +34,8 @@ IntervalCoefficients stored_interval(const CoefficientStore& store, const Interv
     const CoefficientView stored{store.dofs, basis.n_t, coefficients_per_interval(basis)};
     return interval_coefficients(stored, at.k, basis.degree);
 }
+
+}  // namespace
 
 double evaluate_at(const CoefficientStore& store, double t) {
     const IntervalLocation at = locate_interval(store.basis, t, store.width);

@@ -91,7 +91,7 @@ BacktraceStyle backtrace_style_from(const char* value) noexcept {
 
 std::string format_failure_report(std::string_view message, const std::source_location& location) {
     static std::atomic<bool> note_written{false};
-    const auto thread_id = static_cast<long>(syscall(SYS_gettid));
+    const long thread_id = syscall(SYS_gettid);
     std::string report = concat("\nthread '<unnamed>' (", thread_id, ") panicked at ",
                                 std::string_view(location.file_name()), ":", location.line(), ":",
                                 location.column(), ":\n", message, "\n");
@@ -125,7 +125,7 @@ void write_failure_report(std::string_view message, const std::source_location& 
             }
             written += static_cast<std::size_t>(n);
         }
-    } catch (...) {
+    } catch (...) {  // NOLINT(bugprone-empty-catch)
         // Without memory for the text there is no report; the failure itself
         // still travels to the caller.
     }
