@@ -1,0 +1,224 @@
+"""Pictures of a piecewise polynomial approximation and of the basis functions.
+
+Writes two PNG files into the folder given on the command line (default: the
+current folder):
+
+- approximation.png: a function and its piecewise approximation (values at the
+  Lagrange nodes turned into Legendre coefficients), and below them the time
+  derivative and the derivative of the approximation, which jumps at the
+  break points between intervals;
+- basis_functions.png: the Legendre basis functions of one interval, and the
+  Lagrange (nodal) basis functions of the same interval, which are obtained
+  from the Lagrange-to-Legendre matrix.
+
+Needs matplotlib (pip install matplotlib).
+
+    python3 examples/plot_approximation.py [OUTPUT_FOLDER]
+"""
+
+from __future__ import annotations
+
+import argparse
+import math
+import sys
+from pathlib import Path
+
+try:
+    from matplotlib.axes import Axes
+    from matplotlib.figure import Figure
+except ImportError:
+    sys.exit("plot_approximation.py needs matplotlib: python3 -m pip install matplotlib")
+
+import pwpoly
+
+SAMPLES_PER_INTERVAL = 120
+
+
+def f(t: float) -> float:
+    return math.exp(-t) * math.sin(3.0 * t)
+
+
+def df(t: float) -> float:
+    return math.exp(-t) * (3.0 * math.cos(3.0 * t) - math.sin(3.0 * t))
+
+
+def interval_times(n_t: int, T: float, k: int) -> list[float]:
+    """Sample times on interval k, from its left end to just below its right end.
+
+    A time exactly on a break point belongs to one interval only, so each
+    piece is drawn from its own samples and the jumps between pieces show.
+    """
+    a = k * T / n_t
+    b = (k + 1) * T / n_t
+    times = [a + (b - a) * i / SAMPLES_PER_INTERVAL for i in range(SAMPLES_PER_INTERVAL)]
+    return [*times, math.nextafter(b, a)]
+
+
+def all_times(n_t: int, T: float) -> list[float]:
+    return [T * i / (n_t * SAMPLES_PER_INTERVAL) for i in range(n_t * SAMPLES_PER_INTERVAL + 1)]
+
+
+def legendre_coefficients(degree: int, n_t: int, nodal_values: list[float]) -> list[float]:
+    """Applies the Lagrange-to-Legendre matrix, given as triplets, to nodal values."""
+    rows, columns, values = pwpoly.lagrange_to_legendre_basis_transformation(degree, n_t)
+    coefficients = [0.0] * (n_t * (degree + 1))
+    for row, column, weight in zip(rows, columns, values):
+        coefficients[row] += weight * nodal_values[column]
+    return coefficients
+
+
+def mark_break_points(axes: Axes, n_t: int, T: float) -> None:
+    for k in range(n_t + 1):
+        axes.axvline(
+            k * T / n_t,
+            color="0.6",
+            linestyle="--",
+            linewidth=0.8,
+            zorder=0,
+            label="interval ends" if k == 0 else None,
+        )
+
+
+def plot_approximation(path: Path, degree: int, n_t: int, T: float) -> None:
+    nodes = pwpoly.get_lagrange_points(degree, n_t, T)
+    nodal_values = [f(t) for t in nodes]
+    evaluator = pwpoly.LegendreBasisEvaluator(degree, n_t, T)
+    evaluator.set_dofs(legendre_coefficients(degree, n_t, nodal_values))
+    exact_times = all_times(n_t, T)
+
+    figure = Figure(figsize=(9.0, 7.0), layout="constrained")
+    value_axes, derivative_axes = figure.subplots(2, 1, sharex=True)
+    figure.suptitle(
+        f"Piecewise polynomial approximation: degree {degree} on {n_t} intervals of [0, {T:g}]"
+    )
+
+    value_axes.plot(
+        exact_times,
+        [f(t) for t in exact_times],
+        color="black",
+        linewidth=2.5,
+        alpha=0.35,
+        label=r"$f(t) = e^{-t} \sin 3t$",
+    )
+    for k in range(n_t):
+        times = interval_times(n_t, T, k)
+        value_axes.plot(
+            times,
+            [evaluator.evaluate_at(t) for t in times],
+            color="tab:blue",
+            linewidth=1.5,
+            label="approximation" if k == 0 else None,
+        )
+    value_axes.plot(
+        nodes,
+        nodal_values,
+        "o",
+        color="tab:blue",
+        markersize=5,
+        label="Lagrange nodes (interpolated values)",
+    )
+    mark_break_points(value_axes, n_t, T)
+    value_axes.set_title("Values: evaluate_at(t)")
+    value_axes.set_ylabel("value")
+    value_axes.legend(loc="upper right")
+
+    derivative_axes.plot(
+        exact_times,
+        [df(t) for t in exact_times],
+        color="black",
+        linewidth=2.5,
+        alpha=0.35,
+        label=r"$df/dt$",
+    )
+    for k in range(n_t):
+        times = interval_times(n_t, T, k)
+        derivative_axes.plot(
+            times,
+            [evaluator.evaluate_derivative_at(t) for t in times],
+            color="tab:red",
+            linewidth=1.5,
+            label="derivative of the approximation" if k == 0 else None,
+        )
+    mark_break_points(derivative_axes, n_t, T)
+    derivative_axes.set_title("Time derivatives: evaluate_derivative_at(t), one piece per interval")
+    derivative_axes.set_xlabel("time t")
+    derivative_axes.set_ylabel("time derivative")
+    derivative_axes.legend(loc="upper right")
+
+    figure.savefig(path, dpi=110)
+
+
+def plot_basis_functions(path: Path, degree: int, n_t: int, T: float, k: int) -> None:
+    basis = pwpoly.LegendreBasis(degree, n_t, T)
+    nodes = pwpoly.get_lagrange_points(degree, n_t, T)
+    rows, columns, values = pwpoly.lagrange_to_legendre_basis_transformation(degree, n_t)
+    times = all_times(n_t, T)
+    colors = ["tab:blue", "tab:orange", "tab:green", "tab:red", "tab:purple", "tab:brown"]
+
+    figure = Figure(figsize=(11.0, 4.6), layout="constrained")
+    legendre_axes, lagrange_axes = figure.subplots(1, 2, sharey=True)
+    figure.suptitle(
+        f"Basis functions of interval {k} (degree {degree}, {n_t} intervals of [0, {T:g}])"
+    )
+
+    # Legendre: entry k + n_t * i of the table is P_i on interval k, zero
+    # elsewhere. Each interval is drawn on its own, so that the jumps at its
+    # ends are not joined by lines.
+    for j in range(n_t):
+        piece = interval_times(n_t, T, j)
+        tables = [basis.evaluate_all_basis_functions(t) for t in piece]
+        for i in range(degree + 1):
+            legendre_axes.plot(
+                piece,
+                [table[k + n_t * i] for table in tables],
+                color=colors[i % len(colors)],
+                label=f"$P_{{{i}}}$: coefficient index {k + n_t * i}" if j == 0 else None,
+            )
+    mark_break_points(legendre_axes, n_t, T)
+    legendre_axes.set_title(f"Legendre basis: $P_i$ on interval {k}, zero elsewhere")
+    legendre_axes.set_xlabel("time t")
+    legendre_axes.legend(loc="upper left", fontsize="small")
+
+    # Lagrange: the basis function of node g has the nodal values e_g, so its
+    # Legendre coefficients are column g of the transformation.
+    for c in range(degree + 1):
+        g = k * degree + c
+        coefficients = [0.0] * (n_t * (degree + 1))
+        for row, column, weight in zip(rows, columns, values):
+            if column == g:
+                coefficients[row] = weight
+        shared = ""
+        if c == 0 and k > 0:
+            shared = f" (shared with interval {k - 1})"
+        elif c == degree and k + 1 < n_t:
+            shared = f" (shared with interval {k + 1})"
+        lagrange_axes.plot(
+            times,
+            [basis.evaluate_at(t, coefficients) for t in times],
+            color=colors[c % len(colors)],
+            label=f"node {g}{shared}",
+        )
+        lagrange_axes.plot([nodes[g]], [1.0], "o", color=colors[c % len(colors)])
+    lagrange_axes.plot(nodes, [0.0] * len(nodes), "k|", markersize=12, label="Lagrange nodes")
+    mark_break_points(lagrange_axes, n_t, T)
+    lagrange_axes.set_title("Lagrange basis: 1 at its own node, 0 at the others")
+    lagrange_axes.set_xlabel("time t")
+    lagrange_axes.legend(loc="lower left", fontsize="small")
+
+    figure.savefig(path, dpi=110)
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("folder", nargs="?", default=".", help="where to write the PNG files")
+    folder = Path(parser.parse_args().folder)
+    folder.mkdir(parents=True, exist_ok=True)
+
+    plot_approximation(folder / "approximation.png", degree=2, n_t=4, T=3.0)
+    plot_basis_functions(folder / "basis_functions.png", degree=3, n_t=3, T=3.0, k=1)
+    for name in ("approximation.png", "basis_functions.png"):
+        print(folder / name)
+
+
+if __name__ == "__main__":
+    main()

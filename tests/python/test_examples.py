@@ -1,0 +1,59 @@
+"""The examples run and print what they promise."""
+
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
+
+
+def run_example(name, *args):
+    result = subprocess.run(
+        [sys.executable, str(EXAMPLES / name), *args],
+        capture_output=True,
+        text=True,
+        timeout=300,
+        check=False,
+    )
+    assert result.returncode == 0, result.stderr
+    return result.stdout
+
+
+def test_tour_errors_fall_as_the_degree_rises():
+    output = run_example("tour.py")
+    assert "value at t = 1.25:          -1.5" in output
+    table = [
+        line.split() for line in output.splitlines() if re.fullmatch(r"\s*\d+(\s+\S+){2}", line)
+    ]
+    assert [int(row[0]) for row in table] == list(range(1, 9))
+    for column in (1, 2):
+        errors = [float(row[column]) for row in table]
+        assert all(later < earlier for earlier, later in zip(errors, errors[1:]))
+    assert float(table[-1][1]) < 1e-10
+
+
+def test_scipy_matrix_agrees_with_the_module():
+    pytest.importorskip("scipy")
+    output = run_example("scipy_interop.py")
+    assert "30 x 25, 150 stored entries" in output
+    agreement, approximation = output.split("Approximation of")
+    differences = [float(x) for x in re.findall(r"max (\S+)", agreement)]
+    assert len(differences) == 4
+    assert max(differences) < 1e-13
+    errors = [float(x) for x in re.findall(r"max (\S+)", approximation)]
+    assert len(errors) == 2
+    assert 0 < errors[0] < 1e-3
+    assert 0 < errors[1] < 1e-1
+
+
+def test_plots_are_written_into_the_given_folder(tmp_path):
+    pytest.importorskip("matplotlib")
+    folder = tmp_path / "pictures"
+    run_example("plot_approximation.py", str(folder))
+    for name in ("approximation.png", "basis_functions.png"):
+        picture = (folder / name).read_bytes()
+        assert picture.startswith(b"\x89PNG\r\n\x1a\n")
+        assert len(picture) > 20_000
