@@ -22,12 +22,17 @@ constexpr double inf = std::numeric_limits<double>::infinity();
 
 /// The value recurrence as one expression per step, restarted from P_0.
 double reference_value(double xi, int degree) {
-    double p0 = 1.0, p1 = xi;
-    if (degree == 0) return p0;
-    for (double n = 1.0; n < degree; n = n + 1.0) {
+    double p0 = 1.0;
+    double p1 = xi;
+    if (degree == 0) {
+        return p0;
+    }
+    double n = 1.0;
+    for (int step = 1; step < degree; ++step) {
         const double p2 = ((((n + n) + 1.0) * xi) * p1 - p0 * n) / (n + 1.0);
         p0 = p1;
         p1 = p2;
+        n = n + 1.0;
     }
     return p1;
 }
@@ -36,7 +41,9 @@ double reference_value(double xi, int degree) {
 /// expanded about the nearer end (P_n(-x) = (-1)^n P_n(x)).
 long double reference_derivative(double xi, int n) {
     const long double h = (std::fabs(static_cast<long double>(xi)) - 1.0L) / 2.0L;
-    long double sum = 0.0L, binomials = 1.0L, power = 1.0L;
+    long double sum = 0.0L;
+    long double binomials = 1.0L;
+    long double power = 1.0L;
     for (int k = 1; k <= n; ++k) {
         binomials = binomials * (n - k + 1) / k * (n + k) / k;
         sum += binomials * k * power / 2.0L;
@@ -121,7 +128,9 @@ TEST(Evaluate, SignedZerosDegreeZeroAndNonFiniteInputs) {
 TEST(Evaluate, DerivativeAtTheEndsKeepsHighDegrees) {
     // One interval of width 2, so d/dt equals d/dxi; P'_3(+-1) = 6.
     const CoefficientMatrix c = coefficient_matrix(std::vector<double>{0, 0, 0, 1}, 1, 3);
-    for (const double t : {-1.0, 2.0, 5.0}) EXPECT_EQ(evaluate_derivative({3, 1, 2.0}, t, c), 6.0);
+    for (const double t : {-1.0, 2.0, 5.0}) {
+        EXPECT_EQ(evaluate_derivative({3, 1, 2.0}, t, c), 6.0);
+    }
 }
 
 TEST(Evaluate, BoundsChecksComeBeforeArithmetic) {

@@ -77,10 +77,13 @@ namespace {
 // must still be that of the quotient, to the bit.
 TEST(LegendreGrid, ReciprocalGuessNeverChangesTheLocation) {
     using testing::bits;
-    const LegendreBasis grids[] = {{3, 10, 1.0},  {2, 3, 0.3},     {1, 7, 2.9},  {4, 1000, 1e-3},
-                                   {2, 49, 49.0}, {1, 3, -2.0},    {2, 5, 0.0},  {3, 1, 1e300},
-                                   {2, 0, 1.0},   {1, 4294967295U, 1.0}};
-    const double specials[] = {0.0, -0.0, -1.0, std::numeric_limits<double>::infinity(),
+    const LegendreBasis grids[] = {
+        {3, 10, 1.0}, {2, 3, 0.3}, {1, 7, 2.9},   {4, 1000, 1e-3}, {2, 49, 49.0},
+        {1, 3, -2.0}, {2, 5, 0.0}, {3, 1, 1e300}, {2, 0, 1.0},     {1, 4294967295U, 1.0}};
+    const double specials[] = {0.0,
+                               -0.0,
+                               -1.0,
+                               std::numeric_limits<double>::infinity(),
                                -std::numeric_limits<double>::infinity(),
                                std::numeric_limits<double>::quiet_NaN()};
     for (const LegendreBasis& basis : grids) {

@@ -47,7 +47,8 @@ TEST(BasisTables, LocalEntriesAreTheTableAtTheirPlaces) {
         const LocalBasisEntries values = local_basis_values(basis, t);
         const LocalBasisEntries derivatives = local_basis_derivatives(basis, t);
         ASSERT_EQ(values.k, derivatives.k);
-        std::vector<double> expected_values(25, 0.0), expected_derivatives(25, 0.0);
+        std::vector<double> expected_values(25, 0.0);
+        std::vector<double> expected_derivatives(25, 0.0);
         for (index_t i = 0; i <= 4; ++i) {
             expected_values[values.k + 5 * i] = values.entries[i];
             expected_derivatives[values.k + 5 * i] = derivatives.entries[i];
@@ -62,7 +63,8 @@ TEST(BasisTables, DerivativeEntriesAtTheEndsAreTriangularNumbers) {
     const std::vector<double> right = evaluate_all_basis_function_derivatives({10, 1, 2.0}, 2.0);
     const std::vector<double> left = evaluate_all_basis_function_derivatives({10, 1, 2.0}, -3.0);
     for (int i = 0; i <= 10; ++i) {
-        const double triangular = i * (i + 1) / 2;
+        const int triangular_number = i * (i + 1) / 2;  // exact: i (i + 1) is even
+        const double triangular = triangular_number;
         EXPECT_EQ(right[i], triangular);
         EXPECT_EQ(left[i], i % 2 == 1 ? triangular : -triangular);
     }
