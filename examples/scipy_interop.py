@@ -28,11 +28,11 @@ FloatArray = npt.NDArray[np.float64]
 
 
 def f(t: FloatArray) -> FloatArray:
-    return np.exp(-t) * np.sin(3.0 * t)
+    return np.asarray(np.exp(-t) * np.sin(3.0 * t), dtype=np.float64)
 
 
 def df(t: FloatArray) -> FloatArray:
-    return np.exp(-t) * (3.0 * np.cos(3.0 * t) - np.sin(3.0 * t))
+    return np.asarray(np.exp(-t) * (3.0 * np.cos(3.0 * t) - np.sin(3.0 * t)), dtype=np.float64)
 
 
 def transformation_matrix(degree: int, n_t: int) -> scipy.sparse.csr_matrix:

@@ -38,7 +38,7 @@ class _NumericArray(Protocol):
 _Floats: TypeAlias = Sequence[_Float] | _NumericArray
 
 def sum_as_string(a: SupportsIndex, b: SupportsIndex) -> str:
-    """Decimal text of a + b; a and b are unsigned 32-bit integers."""
+    """Decimal text of a + b for unsigned 32-bit a and b, without wrap-around."""
 
 def lagrange_to_legendre_basis_transformation(
     degree: SupportsIndex, n_t: SupportsIndex
@@ -59,7 +59,10 @@ class LegendreBasis:
 
     def __new__(cls, degree: SupportsIndex, n_t: SupportsIndex, T: _Float) -> LegendreBasis: ...
     def evaluate_at(self, t: _Float, legendre_vals: _Floats) -> float:
-        """Value at t of the expansion with these coefficients (at least n_t * (degree + 1))."""
+        """Value at t of the expansion whose coefficients are the first N items.
+
+        N = n_t * (degree + 1); fewer items raise PanicException.
+        """
 
     def evaluate_all_basis_functions(self, t: _Float) -> list[float]:
         """Values at t of all n_t * (degree + 1) basis functions, in coefficient layout."""
@@ -75,7 +78,7 @@ class LegendreBasisEvaluator:
         cls, degree: SupportsIndex, n_t: SupportsIndex, T: _Float
     ) -> LegendreBasisEvaluator: ...
     def set_dofs(self, legendre_vals: _Floats) -> None:
-        """Stores exactly n_t * (degree + 1) coefficients."""
+        """Stores exactly n_t * (degree + 1) coefficients; another length raises PanicException."""
 
     def evaluate_at(self, t: _Float) -> float:
         """Value at t of the stored expansion."""
