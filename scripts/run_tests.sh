@@ -1,6 +1,7 @@
 #!/bin/sh
-# Installs what the tests need, then runs every test: the C++ tests of the
-# core (GoogleTest through CTest) and the Python tests of the module.
+# Installs what the tests need, runs the fast static checks, then every test:
+# the C++ tests of the core (GoogleTest through CTest) and the Python tests of
+# the module.
 # PYTHON selects the interpreter (default: python3).
 set -eu
 cd "$(dirname "$0")/.."
@@ -15,6 +16,9 @@ if [ ! -f /usr/include/gtest/gtest.h ]; then
         exit 1
     fi
 fi
+
+# Fast static checks first: ruff and clang-format (clang-tidy: scripts/lint.sh).
+PYTHON="$PYTHON" sh scripts/lint.sh --fast
 
 "$PYTHON" -m pip install -q ".[test]"
 
