@@ -73,7 +73,7 @@ std::string quoted_name_list(const std::vector<std::string_view>& names) {
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (i > 0) {
             if (names.size() > 2) {
-                list += ",";
+                list += ',';
             }
             list += i + 1 == names.size() ? " and " : " ";
         }

@@ -69,7 +69,7 @@ template <std::size_t Count>
 /// An entry point of the METH_FASTCALL | METH_KEYWORDS convention as the
 /// PyCFunction that a PyMethodDef stores.
 template <auto Entry>
-[[nodiscard]] constexpr PyCFunction fastcall_entry() {
+[[nodiscard]] constexpr PyCFunction fastcall_entry() noexcept {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Entry));
 }
 

@@ -61,7 +61,9 @@ std::size_t convert_float_sequence(PyObject* object, Sink&& sink);
 /// exact type TypeError becomes TypeError "argument '{name}': {message}"
 /// (keeping the original's __cause__); any other error passes unchanged.
 template <class Convert>
-[[nodiscard, gnu::always_inline]] inline auto convert_argument(std::string_view name, PyObject* object, Convert&& convert) {
+[[nodiscard, gnu::always_inline]] inline auto convert_argument(std::string_view name,
+                                                               PyObject* object,
+                                                               Convert&& convert) {
     try {
         return convert(object);
     } catch (const PythonError& error) {

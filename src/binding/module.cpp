@@ -94,16 +94,21 @@ void add_function(PyObject* module, PyObject* module_name, PyMethodDef* record) 
     add_to_module(module, name.get(), function.get());
 }
 
+// RuntimeError "An error occurred while initializing class {name}", caused by
+// the error of the class's creation.
+PythonError class_creation_error(const char* name, const PythonError& cause) {
+    PythonError error = make_python_error(
+        PyExc_RuntimeError, concat("An error occurred while initializing class ", name));
+    PyException_SetCause(error.exception(), new_ref(cause.exception()));
+    return error;
+}
+
 void add_class(PyObject* module, const ClassDefinition& definition) {
     PyTypeObject* type = nullptr;
     try {
         type = class_object(definition);
     } catch (const PythonError& error) {
-        const PythonError wrapped = make_python_error(
-            PyExc_RuntimeError,
-            concat("An error occurred while initializing class ", definition.name));
-        PyException_SetCause(wrapped.exception(), new_ref(error.exception()));
-        throw wrapped;
+        throw class_creation_error(definition.name, error);
     }
     PyRef name = PyRef::steal(PyUnicode_FromString(definition.name));
     if (!name) {

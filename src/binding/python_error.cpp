@@ -76,6 +76,10 @@ void PythonError::restore() const noexcept {
     set_pending_exception(PyRef::borrow(exception_.get()));
 }
 
+// Fetching may build a SystemError, and building an error may fetch the one
+// that its creation raised: the recursion ends at the first error the
+// interpreter can create (at worst its preallocated MemoryError).
+// NOLINTNEXTLINE(misc-no-recursion)
 PythonError fetch_python_error() {
     PyRef exception = take_pending_exception();
     if (!exception) {
@@ -89,8 +93,10 @@ PythonError fetch_python_error() {
     return PythonError(std::move(exception));
 }
 
+// NOLINTNEXTLINE(misc-no-recursion): see fetch_python_error.
 void throw_python_error() { throw fetch_python_error(); }
 
+// NOLINTNEXTLINE(misc-no-recursion): see fetch_python_error.
 PythonError make_python_error(PyObject* type, std::string_view message) {
     PyRef text = PyRef::steal(
         PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
