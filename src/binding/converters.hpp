@@ -50,6 +50,16 @@ void check_float_sequence(PyObject* object);
 template <class Sink>
 std::size_t convert_float_sequence(PyObject* object, Sink&& sink);
 
+/// For sinks that keep only some items: fails with "capacity overflow" at the
+/// item of index `index` when a vector of all items so far would not fit the
+/// size policy, as the conversion into a vector would.
+inline void check_sequence_length(std::size_t index) {
+    constexpr std::size_t max_items = max_vector_bytes / sizeof(double);
+    if (index >= max_items) [[unlikely]] {
+        fail(std::string(capacity_overflow_message));
+    }
+}
+
 /// The sequence conversion into a new vector of all items (size policy:
 /// "capacity overflow" beyond 268435455 floats).
 [[nodiscard]] std::vector<double> to_float_vector(PyObject* object);

@@ -6,6 +6,7 @@
 #include "binder.hpp"
 #include "converters.hpp"
 #include "entry_guard.hpp"
+#include "grid_arguments.hpp"
 #include "lagrange/lagrange_basis.hpp"
 #include "lagrange/transformation_triplets.hpp"
 #include "module_contents.hpp"
@@ -14,10 +15,9 @@
 namespace pwpoly::binding {
 namespace {
 
-constexpr std::array<std::string_view, 3> points_parameters = {"degree", "n_t", "T"};
 constexpr std::array<std::string_view, 2> transformation_parameters = {"degree", "n_t"};
 
-constexpr FunctionDescription points_description{"", "get_lagrange_points", points_parameters};
+constexpr FunctionDescription points_description{"", "get_lagrange_points", grid_parameters};
 constexpr FunctionDescription transformation_description{
     "", "lagrange_to_legendre_basis_transformation", transformation_parameters};
 

@@ -7,6 +7,7 @@
 #include "class_object.hpp"
 #include "converters.hpp"
 #include "entry_guard.hpp"
+#include "grid_arguments.hpp"
 #include "instance.hpp"
 #include "legendre/basis_tables.hpp"
 #include "legendre/coefficient_matrix.hpp"
@@ -21,12 +22,10 @@ namespace {
 using LegendreBasisObject = Instance<LegendreBasis>;
 
 constexpr std::string_view class_name = "LegendreBasis";
-constexpr std::array<std::string_view, 3> constructor_parameters = {"degree", "n_t", "T"};
 constexpr std::array<std::string_view, 2> evaluate_at_parameters = {"t", "legendre_vals"};
 constexpr std::array<std::string_view, 1> time_parameter = {"t"};
 
-constexpr FunctionDescription constructor_description{class_name, "__new__",
-                                                      constructor_parameters};
+constexpr FunctionDescription constructor_description{class_name, "__new__", grid_parameters};
 constexpr FunctionDescription evaluate_at_description{class_name, "evaluate_at",
                                                       evaluate_at_parameters};
 constexpr FunctionDescription values_table_description{class_name, "evaluate_all_basis_functions",
@@ -57,17 +56,13 @@ public:
                 next_ = no_more;
             }
         }
-        if (index >= max_items) {
-            // A vector of all items would not fit the size policy.
-            fail(std::string(capacity_overflow_message));
-        }
+        check_sequence_length(index);
     }
 
     [[nodiscard]] const std::vector<double>& coefficients() const { return coefficients_; }
 
 private:
     static constexpr std::uint64_t no_more = ~std::uint64_t{0};
-    static constexpr std::uint64_t max_items = max_vector_bytes / sizeof(double);
     std::uint64_t next_;
     std::uint64_t stride_;
     std::uint64_t end_;
@@ -75,13 +70,8 @@ private:
 };
 
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return entry_guard([&] {
-        const auto bound = bind_tuple_and_dict<3>(constructor_description, args, kwargs);
-        const index_t degree = convert_argument("degree", bound[0], to_index);
-        const index_t n_t = convert_argument("n_t", bound[1], to_index);
-        const double T = convert_argument("T", bound[2], to_float);
-        return new_instance(type, LegendreBasis{degree, n_t, T});
-    });
+    return entry_guard(
+        [&] { return new_instance(type, grid_arguments(constructor_description, args, kwargs)); });
 }
 
 PyObject* evaluate_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

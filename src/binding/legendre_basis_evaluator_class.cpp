@@ -7,6 +7,7 @@
 #include "class_object.hpp"
 #include "converters.hpp"
 #include "entry_guard.hpp"
+#include "grid_arguments.hpp"
 #include "instance.hpp"
 #include "legendre/coefficient_store.hpp"
 #include "module_contents.hpp"
@@ -18,12 +19,10 @@ namespace {
 using EvaluatorObject = Instance<CoefficientStore>;
 
 constexpr std::string_view class_name = "LegendreBasisEvaluator";
-constexpr std::array<std::string_view, 3> constructor_parameters = {"degree", "n_t", "T"};
 constexpr std::array<std::string_view, 1> dofs_parameter = {"legendre_vals"};
 constexpr std::array<std::string_view, 1> time_parameter = {"t"};
 
-constexpr FunctionDescription constructor_description{class_name, "__new__",
-                                                      constructor_parameters};
+constexpr FunctionDescription constructor_description{class_name, "__new__", grid_parameters};
 constexpr FunctionDescription set_dofs_description{class_name, "set_dofs", dofs_parameter};
 constexpr FunctionDescription evaluate_at_description{class_name, "evaluate_at", time_parameter};
 constexpr FunctionDescription evaluate_derivative_at_description{
@@ -43,25 +42,20 @@ public:
     void operator()(std::size_t index, double value) {
         if (index < values_.size()) [[likely]] {
             values_[index] = value;
-        } else if (index >= max_items) {
-            // A vector of all items would not fit the size policy.
-            fail(std::string(capacity_overflow_message));
+        } else {
+            check_sequence_length(index);
         }
     }
     [[nodiscard]] CoefficientVector take() { return std::move(values_); }
 
 private:
-    static constexpr std::uint64_t max_items = max_vector_bytes / sizeof(double);
     CoefficientVector values_;
 };
 
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return entry_guard([&] {
-        const auto bound = bind_tuple_and_dict<3>(constructor_description, args, kwargs);
-        const index_t degree = convert_argument("degree", bound[0], to_index);
-        const index_t n_t = convert_argument("n_t", bound[1], to_index);
-        const double T = convert_argument("T", bound[2], to_float);
-        return new_instance(type, make_coefficient_store(LegendreBasis{degree, n_t, T}));
+        return new_instance(
+            type, make_coefficient_store(grid_arguments(constructor_description, args, kwargs)));
     });
 }
 
