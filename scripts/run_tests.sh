@@ -25,6 +25,9 @@ PYTHON="$PYTHON" sh scripts/lint.sh --fast
 build="build/cpp-tests"
 cmake -S . -B "$build" -G Ninja -DPWPOLY_BUILD_BINDING=OFF -DPWPOLY_BUILD_TESTS=ON >/dev/null
 cmake --build "$build"
-ctest --test-dir "$build" --output-on-failure -j 2 | tail -n 3
+# Not piped into tail: a pipe would hide the exit status of ctest.
+ctest --test-dir "$build" --output-on-failure -j 2 >"$build/ctest.log" ||
+    { cat "$build/ctest.log"; exit 1; }
+tail -n 3 "$build/ctest.log"
 
 "$PYTHON" -m pytest -q
