@@ -76,7 +76,7 @@ def main() -> None:
     at_nodes = np.array([evaluator.evaluate_at(t) for t in nodes])
 
     basis = pwpoly.LegendreBasis(DEGREE, N_T, T)
-    times = np.linspace(0.0, T, 1001)
+    times: FloatArray = np.linspace(0.0, T, 1001, dtype=np.float64)
     # One row per time, one column per coefficient: mostly zeros, so sparse.
     values_table = scipy.sparse.csr_matrix(
         np.array([basis.evaluate_all_basis_functions(t) for t in times])
