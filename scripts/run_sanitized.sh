@@ -10,14 +10,7 @@ cd "$(dirname "$0")/.."
 PYTHON="${PYTHON:-python3}"
 root=$(pwd)
 
-if [ ! -f /usr/include/gtest/gtest.h ]; then
-    if command -v apt-get >/dev/null 2>&1 && [ "$(id -u)" = 0 ]; then
-        apt-get update -qq && apt-get install -y -qq libgtest-dev >/dev/null
-    else
-        echo "GoogleTest is missing: install libgtest-dev" >&2
-        exit 1
-    fi
-fi
+sh scripts/ensure_gtest.sh
 
 # The interpreter binary itself, not a launcher script: a pyenv shim is a
 # shell script, and every program started under the preloaded runtime is

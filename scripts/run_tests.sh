@@ -7,15 +7,7 @@ set -eu
 cd "$(dirname "$0")/.."
 PYTHON="${PYTHON:-python3}"
 
-# GoogleTest for the C++ tests comes from the system's packages.
-if [ ! -f /usr/include/gtest/gtest.h ]; then
-    if command -v apt-get >/dev/null 2>&1 && [ "$(id -u)" = 0 ]; then
-        apt-get update -qq && apt-get install -y -qq libgtest-dev >/dev/null
-    else
-        echo "GoogleTest is missing: install libgtest-dev" >&2
-        exit 1
-    fi
-fi
+sh scripts/ensure_gtest.sh
 
 # Fast static checks first: ruff and clang-format (clang-tidy: scripts/lint.sh).
 PYTHON="$PYTHON" sh scripts/lint.sh --fast

@@ -8,7 +8,7 @@
 
 namespace pwpoly::binding {
 
-/// One class of the module: its bare name, its type specification (named
+/// One class of the module: its bare name, its PyType_Spec (named
 /// "builtins.{name}") and the full documentation text of its Py_tp_doc slot.
 struct ClassDefinition {
     const char* name;

@@ -1,6 +1,7 @@
 // The check helpers build the exact messages that reach Python.
 #include <gtest/gtest.h>
 
+#include "core_test_helpers.hpp"
 #include "support/failure.hpp"
 #include "support/failure_report.hpp"
 #include "support/size_policy.hpp"
@@ -8,14 +9,7 @@
 namespace pwpoly {
 namespace {
 
-std::string message_of(auto&& action) {
-    try {
-        action();
-    } catch (const InternalFailure& failure) {
-        return failure.message();
-    }
-    return "<no failure>";
-}
+using testing::message_of;
 
 TEST(Checks, MessagesMatchTheirFormats) {
     EXPECT_EQ(message_of([] { check_index(3, 3); }),

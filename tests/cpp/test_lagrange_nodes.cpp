@@ -4,9 +4,9 @@
 #include <cmath>
 #include <limits>
 
+#include "core_test_helpers.hpp"
 #include "lagrange/equidistant_points.hpp"
 #include "lagrange/lagrange_basis.hpp"
-#include "legendre_test_helpers.hpp"
 
 namespace pwpoly {
 namespace {

@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "core_test_helpers.hpp"
 #include "lagrange/dense_inverse.hpp"
 #include "lagrange/equidistant_points.hpp"
 #include "lagrange/legendre_slab.hpp"
@@ -11,7 +12,6 @@
 #include "lagrange/transformation_triplets.hpp"
 #include "lagrange/weight_table.hpp"
 #include "legendre/legendre_recurrence.hpp"
-#include "legendre_test_helpers.hpp"
 
 namespace pwpoly {
 namespace {

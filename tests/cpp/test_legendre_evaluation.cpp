@@ -7,10 +7,10 @@
 #include <limits>
 #include <vector>
 
+#include "core_test_helpers.hpp"
 #include "legendre/evaluation.hpp"
 #include "legendre/interval_location.hpp"
 #include "legendre/legendre_derivative.hpp"
-#include "legendre_test_helpers.hpp"
 
 namespace pwpoly {
 namespace {

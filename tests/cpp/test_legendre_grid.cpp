@@ -6,8 +6,8 @@
 #include <cmath>
 #include <limits>
 
+#include "core_test_helpers.hpp"
 #include "legendre/interval_location.hpp"
-#include "legendre_test_helpers.hpp"
 
 namespace pwpoly {
 namespace {

@@ -6,9 +6,9 @@
 #include <limits>
 #include <vector>
 
+#include "core_test_helpers.hpp"
 #include "legendre/basis_tables.hpp"
 #include "legendre/coefficient_matrix.hpp"
-#include "legendre_test_helpers.hpp"
 
 namespace pwpoly {
 namespace {

@@ -2,7 +2,7 @@
 // matrix as row-major triplets.
 #include <gtest/gtest.h>
 
-#include "legendre_test_helpers.hpp"
+#include "core_test_helpers.hpp"
 #include "sparse/conversions.hpp"
 #include "sparse/sparse_matrix_tools.hpp"
 

@@ -4,7 +4,7 @@
 
 #include <variant>
 
-#include "legendre_test_helpers.hpp"
+#include "core_test_helpers.hpp"
 #include "sparse/conversions.hpp"
 #include "sparse/try_from_csr_data.hpp"
 

@@ -1,4 +1,4 @@
-// Small helpers shared by the C++ tests of the Legendre numerics.
+// Small helpers shared by the C++ tests of the core.
 #pragma once
 
 #include <bit>
