@@ -359,7 +359,7 @@ def test_unsigned_range_errors_are_not_wrapped(value, message, call):
 
 
 @pytest.mark.parametrize("value", [1.0, "1", None, HasIndex(2.0), HasFloat(1.0)])
-@pytest.mark.parametrize(("call", "param"), zip(UNSIGNED_SITES, ["a", "b", "degree", "n_t"]))
+@pytest.mark.parametrize(("call", "param"), list(zip(UNSIGNED_SITES, ["a", "b", "degree", "n_t"])))
 def test_unsigned_type_errors_are_wrapped_with_the_parameter_name(value, call, param):
     _, interpreter = message_of(operator.index, value)
     assert message_of(call, value) == (TypeError, f"argument '{param}': {interpreter}")
