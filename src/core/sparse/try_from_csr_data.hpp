@@ -18,7 +18,7 @@ using CsrResult = std::variant<CsrMatrix, SparseFormatError>;
 /// 1. major_offsets.size() != nrows + 1: InvalidStructure,
 ///    "Length of row offset array is not equal to nrows + 1."
 /// 2. major_offsets[0] != 0 or major_offsets[nrows] != nnz: InvalidStructure,
-///    "First or last row offset is inconsistent with format specification."
+///    with the first/last row offset message.
 /// 3. for each row r ascending: major_offsets[r + 1] below major_offsets[r] or
 ///    above nnz: InvalidStructure, "Row offsets are not monotonically increasing.";
 ///    then the row's columns left to right, each first against ncols
