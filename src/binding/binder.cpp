@@ -44,7 +44,7 @@ void bind_positional(const FunctionDescription& description, PyObject* const* ar
                      std::size_t count, std::span<PyObject*> slots) {
     const std::size_t copied = std::min(count, slots.size());
     for (std::size_t i = 0; i < copied; ++i) {
-        slots[i] = args[i];
+        slots[i] = new_ref(args[i]);
     }
     if (count > slots.size()) {
         fail_too_many(description, count);
@@ -64,7 +64,7 @@ void bind_keyword(const FunctionDescription& description, PyObject* keyword, PyO
             PyExc_TypeError, concat(description.full_name(), " got multiple values for argument '",
                                     description.parameters[index], "'"));
     }
-    slots[index] = value;
+    slots[index] = new_ref(value);
 }
 
 // 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
@@ -133,7 +133,11 @@ void bind_tuple_and_dict(const FunctionDescription& description, PyObject* args,
         PyObject* keyword = nullptr;
         PyObject* value = nullptr;
         while (PyDict_Next(kwargs, &position, &keyword, &value)) {
-            bind_keyword(description, keyword, value, slots);
+            // The text of an unexpected keyword runs its __str__, which may
+            // change the dictionary: hold the pair while it is looked at.
+            const PyRef held_keyword = PyRef::borrow(keyword);
+            const PyRef held_value = PyRef::borrow(value);
+            bind_keyword(description, held_keyword.get(), held_value.get(), slots);
         }
     }
     check_missing(description, count, slots);

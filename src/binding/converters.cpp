@@ -14,7 +14,17 @@ constexpr unsigned long long max_index = 4294967295ULL;
 
 OnceCell sequence_class_cell;
 
-// collections.abc.Sequence, imported once per process for the cast message.
+// A vector sink that keeps the size policy while it grows.
+struct VectorSink {
+    std::vector<double>& values;
+    void reserve(std::size_t count) {
+        values.reserve(std::min<std::size_t>(count, max_vector_bytes / sizeof(double)));
+    }
+    void operator()(std::size_t /*index*/, double value) { push_checked(values, value); }
+};
+
+}  // namespace
+
 PyObject* sequence_class() {
     return sequence_class_cell.get_or_init([] {
         PyRef module = PyRef::steal(PyImport_ImportModule("collections.abc"));
@@ -27,17 +37,6 @@ PyObject* sequence_class() {
         return sequence;
     });
 }
-
-// A vector sink that keeps the size policy while it grows.
-struct VectorSink {
-    std::vector<double>& values;
-    void reserve(std::size_t count) {
-        values.reserve(std::min<std::size_t>(count, max_vector_bytes / sizeof(double)));
-    }
-    void operator()(std::size_t /*index*/, double value) { push_checked(values, value); }
-};
-
-}  // namespace
 
 index_t to_index(PyObject* object) {
     unsigned long long value = 0;
@@ -77,6 +76,16 @@ std::vector<double> to_float_vector(PyObject* object) {
     convert_float_sequence(object, VectorSink{values});
     return values;
 }
+
+namespace detail {
+void discard_length_error() {
+    if (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) != 0 ||
+        PyErr_ExceptionMatches(PyExc_SystemExit) != 0) {
+        throw_python_error();
+    }
+    PyErr_Clear();
+}
+}  // namespace detail
 
 PythonError wrap_argument_error(std::string_view name, const PythonError& error) {
     if (error.type() != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {

@@ -11,6 +11,7 @@
 
 #include "py_ref.hpp"
 #include "python_error.hpp"
+#include "support/cancellation.hpp"
 #include "support/size_policy.hpp"
 
 namespace pwpoly::binding {
@@ -35,6 +36,10 @@ namespace pwpoly::binding {
 /// OverflowError "out of range integral type conversion attempted".
 [[nodiscard]] index_t to_index(PyObject* object);
 
+/// collections.abc.Sequence, imported once per process (the module does it
+/// while it initialises); a failed import is an internal failure.
+[[nodiscard]] PyObject* sequence_class();
+
 /// Refuses `str` and non-sequences as the sequence conversion does:
 /// TypeError "Can't extract `str` to `Vec`" or the cast error naming
 /// 'Sequence'.
@@ -47,6 +52,7 @@ void check_float_sequence(PyObject* object);
 /// tuples are walked directly, re-reading the length at every step as their
 /// iterators do; other sequences go through the iterator protocol. Each item
 /// is converted as by to_float(); the first failure ends the conversion.
+/// Every few thousand items the conversion polls for cancellation (Ctrl-C).
 template <class Sink>
 std::size_t convert_float_sequence(PyObject* object, Sink&& sink);
 
@@ -99,6 +105,10 @@ inline double item_to_float(PyObject* item) {
     }
     return to_float(item);
 }
+
+/// Clears the error of a failed __len__, except KeyboardInterrupt and
+/// SystemExit (and their subclasses), which are thrown on.
+void discard_length_error();
 }  // namespace detail
 
 template <class Sink>
@@ -113,17 +123,25 @@ std::size_t convert_float_sequence(PyObject* object, Sink&& sink) {
         // The list iterator reads the length before every item, since the
         // __float__ of an item may change the list; so does this loop. Exact
         // floats run no Python code, so within a run of them the length and
-        // the item array stay as they are.
+        // the item array stay as they are. A cancellation poll may run Python
+        // code too (a signal handler), so the list is read again after it.
         std::size_t index = 0;
+        std::size_t next_poll = cancellation_interval;
         for (;;) {
             const auto size = static_cast<std::size_t>(Py_SIZE(list));
             PyObject* const* items = list->ob_item;
-            while (index < size && PyFloat_CheckExact(items[index])) {
+            const std::size_t stop = std::min(size, next_poll);
+            while (index < stop && PyFloat_CheckExact(items[index])) {
                 sink(index, PyFloat_AS_DOUBLE(items[index]));
                 ++index;
             }
             if (index >= size) {
                 return index;
+            }
+            if (index == next_poll) {
+                poll_cancellation();
+                next_poll += cancellation_interval;
+                continue;
             }
             const PyRef held = PyRef::borrow(items[index]);
             sink(index, detail::item_to_float(held.get()));
@@ -135,16 +153,19 @@ std::size_t convert_float_sequence(PyObject* object, Sink&& sink) {
         if constexpr (reserves) {
             sink.reserve(count);
         }
+        CancellationCounter poll;
         for (std::size_t index = 0; index < count; ++index) {
+            poll.tick();
             sink(index,
                  detail::item_to_float(PyTuple_GET_ITEM(object, static_cast<Py_ssize_t>(index))));
         }
         return count;
     }
-    // The length is only a hint; a failing __len__ is not an error.
+    // The length is only a hint; a failing __len__ is not an error, unless it
+    // is the caller's way of stopping: Ctrl-C and sys.exit() pass through.
     const Py_ssize_t hint = PyObject_Size(object);
     if (hint < 0) {
-        PyErr_Clear();
+        detail::discard_length_error();
     } else if constexpr (reserves) {
         // Other sequences may overstate their length: reserve modestly.
         sink.reserve(std::min<std::size_t>(static_cast<std::size_t>(hint), 1U << 16));
@@ -154,7 +175,9 @@ std::size_t convert_float_sequence(PyObject* object, Sink&& sink) {
         throw_python_error();
     }
     std::size_t index = 0;
+    CancellationCounter poll;
     while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+        poll.tick();
         sink(index, detail::item_to_float(item.get()));
         ++index;
     }

@@ -1,6 +1,7 @@
 // Turning the C++ exception of a failed entry into one Python exception.
 #include "entry_guard.hpp"
 
+#include <cstdlib>
 #include <exception>
 #include <new>
 
@@ -10,6 +11,29 @@
 
 namespace pwpoly::binding {
 
+namespace detail {
+
+constinit thread_local bool thread_ready_for_failures [[gnu::tls_model("initial-exec")]] = false;
+
+bool prepare_thread_for_failures() noexcept {
+    // Far more than the runtime's per-thread state needs (tens of bytes):
+    // memory just given back is where the allocation below is served from.
+    constexpr std::size_t probe_bytes = std::size_t{1} << 16;
+    void* probe = std::malloc(probe_bytes);  // NOLINT(cppcoreguidelines-no-malloc)
+    if (probe == nullptr) {
+        PyErr_NoMemory();
+        return false;
+    }
+    std::free(probe);  // NOLINT(cppcoreguidelines-no-malloc)
+    // Reading the count of uncaught exceptions makes the runtime allocate the
+    // thread's exception state.
+    (void)std::uncaught_exceptions();
+    thread_ready_for_failures = true;
+    return true;
+}
+
+}  // namespace detail
+
 void abort_uncaught_panic() noexcept { abort_with_report("uncaught panic at ffi boundary"); }
 
 void set_exception_from_current() noexcept {
@@ -18,6 +42,8 @@ void set_exception_from_current() noexcept {
             throw;
         } catch (const PythonError& error) {
             error.restore();
+        } catch (const PythonInterrupt& interrupt) {
+            interrupt.error().restore();
         } catch (const InternalFailure& failure) {
             raise_panic_exception(failure.message());
         } catch (const std::bad_alloc&) {

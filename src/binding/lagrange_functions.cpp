@@ -11,6 +11,7 @@
 #include "lagrange/transformation_triplets.hpp"
 #include "module_contents.hpp"
 #include "results.hpp"
+#include "support/cancellation.hpp"
 
 namespace pwpoly::binding {
 namespace {
@@ -30,14 +31,13 @@ PyObject* get_lagrange_points(PyObject* /*module*/, PyObject* const* args, Py_ss
         const double T = convert_argument("T", bound[2], to_float);
         // The coordinates go straight into the list; no node vector is built.
         const std::size_t count = lagrange_node_count(degree, n_t);
-        PyRef points = new_list(count);
+        ListBuilder points(count);
         std::size_t position = 0;
         for_each_lagrange_point(degree, n_t, T, [&](double x) {
             check_index(position, count);
-            PyList_SET_ITEM(points.get(), static_cast<Py_ssize_t>(position++),
-                            float_result(x).release());
+            points.set(position++, float_result(x).release());
         });
-        return points;
+        return points.finish();
     });
 }
 
@@ -60,21 +60,17 @@ private:
     std::vector<PyRef> objects_;
 };
 
-void set_shared_item(PyObject* list, std::size_t position, PyObject* item) {
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(position), new_ref(item));
-}
-
 // The three lists of the triplets, in row-major order: for p = 0 .. d, for
 // k = 0 .. n_t - 1, for c = 0 .. d, the triplet (p n_t + k, k d + c, W[p][c]).
 PyRef triplet_lists(const TransformationTriplets& triplets) {
     const std::size_t d = triplets.degree;
     const std::size_t n_t = triplets.n_t;
     const std::size_t per_row = d + 1;
-    PyRef rows = new_list(triplets.count);
-    PyRef cols = new_list(triplets.count);
-    PyRef values = new_list(triplets.count);
+    ListBuilder rows(triplets.count);
+    ListBuilder cols(triplets.count);
+    ListBuilder values(triplets.count);
     if (triplets.count == 0) {
-        return tuple_result(std::move(rows), std::move(cols), std::move(values));
+        return tuple_result(rows.finish(), cols.finish(), values.finish());
     }
 
     SharedNumbers weights;
@@ -84,27 +80,30 @@ PyRef triplet_lists(const TransformationTriplets& triplets) {
             weights.add(PyFloat_FromDouble(triplets.weights.at(p, c)));
         }
     }
+    CancellationCounter poll;
     SharedNumbers columns;
     columns.reserve(n_t * d + 1);
     for (std::size_t column = 0; column <= n_t * d; ++column) {
+        poll.tick();
         columns.add(PyLong_FromSize_t(column));
     }
 
     std::size_t m = 0;
     for (std::size_t p = 0; p <= d; ++p) {
         for (std::size_t k = 0; k < n_t; ++k) {
+            poll.tick(per_row);
             PyRef row = PyRef::steal(PyLong_FromSize_t(p * n_t + k));
             if (!row) {
                 fail_python_api_call();
             }
             for (std::size_t c = 0; c <= d; ++c, ++m) {
-                set_shared_item(rows.get(), m, row.get());
-                set_shared_item(cols.get(), m, columns[k * d + c]);
-                set_shared_item(values.get(), m, weights[p * per_row + c]);
+                rows.set(m, new_ref(row.get()));
+                cols.set(m, new_ref(columns[k * d + c]));
+                values.set(m, new_ref(weights[p * per_row + c]));
             }
         }
     }
-    return tuple_result(std::move(rows), std::move(cols), std::move(values));
+    return tuple_result(rows.finish(), cols.finish(), values.finish());
 }
 
 PyObject* lagrange_to_legendre_basis_transformation(PyObject* /*module*/, PyObject* const* args,
@@ -113,9 +112,10 @@ PyObject* lagrange_to_legendre_basis_transformation(PyObject* /*module*/, PyObje
         const auto bound = bind_vectorcall<2>(transformation_description, args, nargs, kwnames);
         const index_t degree = convert_argument("degree", bound[0], to_index);
         const index_t n_t = convert_argument("n_t", bound[1], to_index);
-        // The span does not change the matrix; the nodes are built on [0, 1].
-        const LagrangeBasis basis = LagrangeBasis::create(degree, n_t, 1.0);
-        return triplet_lists(transformation_triplets(basis));
+        // Neither the span nor the nodes change the matrix: every size is
+        // checked, then the local weights are computed; nothing else is built
+        // before the lists.
+        return triplet_lists(transformation_triplets(degree, n_t));
     });
 }
 

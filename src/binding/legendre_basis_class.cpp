@@ -15,6 +15,7 @@
 #include "legendre/interval_location.hpp"
 #include "module_contents.hpp"
 #include "results.hpp"
+#include "support/cancellation.hpp"
 
 namespace pwpoly::binding {
 namespace {
@@ -97,19 +98,18 @@ PyObject* evaluate_at(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 PyRef table_result(const LegendreBasis& basis, const LocalBasisEntries& local) {
     const std::uint64_t count = checked_vector_length(coefficient_count(basis), sizeof(double));
     const std::uint64_t first = checked_coefficient_index(basis, local.k, 0);
-    PyRef table = new_list(count);
+    ListBuilder table(count);
     PyRef zero = float_result(0.0);
+    CancellationCounter poll;
     for (std::uint64_t i = 0; i < count; ++i) {
-        PyList_SET_ITEM(table.get(), static_cast<Py_ssize_t>(i), new_ref(zero.get()));
+        poll.tick();
+        table.set(i, new_ref(zero.get()));
     }
     for (std::uint64_t i = 0; i < local.entries.size(); ++i) {
-        const auto position = static_cast<Py_ssize_t>(first + std::uint64_t{basis.n_t} * i);
-        PyObject* entry = float_result(local.entries[i]).release();
-        PyObject* previous = PyList_GET_ITEM(table.get(), position);
-        PyList_SET_ITEM(table.get(), position, entry);
-        Py_DECREF(previous);
+        table.replace(first + std::uint64_t{basis.n_t} * i,
+                      float_result(local.entries[i]).release());
     }
-    return table;
+    return table.finish();
 }
 
 template <LocalBasisEntries (*local_entries)(const LegendreBasis&, double)>

@@ -7,12 +7,14 @@
 #include <cstdint>
 
 #include "class_object.hpp"
+#include "converters.hpp"
 #include "entry_guard.hpp"
 #include "module_contents.hpp"
 #include "object_text.hpp"
 #include "once_cell.hpp"
 #include "py_ref.hpp"
 #include "python_error.hpp"
+#include "support/cancellation.hpp"
 #include "support/failure.hpp"
 #include "support/text.hpp"
 
@@ -31,23 +33,61 @@ PyModuleDef module_definition = {
     nullptr,
 };
 
-// The interpreter that first initialised the module; -1 until then. Never
-// reset: the module lives in that interpreter only.
+// The interpreter that owns the module: the first one whose import of it
+// succeeded; -1 until then. Never reset: the module lives in that interpreter
+// only.
 std::atomic<std::int64_t> owner_interpreter_id{-1};
 
 OnceCell module_cell;
 
-void check_single_interpreter() {
-    const std::int64_t current = PyInterpreterState_GetID(PyInterpreterState_Get());
+constexpr const char* runtime_module_name = "pwpoly_runtime";
+
+[[noreturn]] void refuse_subinterpreter() {
+    throw_new_python_error(
+        PyExc_ImportError,
+        "pwpoly does not yet support subinterpreters: it can be imported in one interpreter "
+        "per process only");
+}
+
+#if PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030D0000
+// CPython 3.12 refuses a single-phase module in a subinterpreter that checks
+// extensions (one with its own interpreter lock, say) only after the module's
+// initialisation has run. Asking the same question first keeps such an import
+// from creating and claiming the module.
+extern "C" int _PyImport_CheckSubinterpIncompatibleExtensionAllowed(const char* name);
+
+void check_interpreter_accepts_module(PyInterpreterState* interpreter) {
+    if (interpreter != PyInterpreterState_Main() &&
+        _PyImport_CheckSubinterpIncompatibleExtensionAllowed("pwpoly") < 0) {
+        throw_python_error();
+    }
+}
+#else
+void check_interpreter_accepts_module(PyInterpreterState* /*interpreter*/) {}
+#endif
+
+std::int64_t current_interpreter_id() {
+    PyInterpreterState* interpreter = PyInterpreterState_Get();
+    const std::int64_t current = PyInterpreterState_GetID(interpreter);
     if (current == -1) {
         throw_python_error();
     }
+    const std::int64_t owner = owner_interpreter_id.load();
+    if (owner != -1 && owner != current) {
+        refuse_subinterpreter();
+    }
+    if (owner == -1) {
+        check_interpreter_accepts_module(interpreter);
+    }
+    return current;
+}
+
+// Makes `current` the owner once its import has a module; an import that
+// failed before claims nothing.
+void claim_interpreter(std::int64_t current) {
     std::int64_t expected = -1;
     if (!owner_interpreter_id.compare_exchange_strong(expected, current) && expected != current) {
-        throw_new_python_error(
-            PyExc_ImportError,
-            "pwpoly does not yet support subinterpreters: it can be imported in one interpreter "
-            "per process only");
+        refuse_subinterpreter();
     }
 }
 
@@ -130,9 +170,31 @@ void module_initializer(PyObject* module) {
     }
 }
 
+// Sets pwpoly_runtime.PanicException when that module is being imported or
+// has been: it is the importable home of the class (whose __module__ is
+// "pwpoly_runtime"), so that pickle finds it. pwpoly itself does not carry
+// the class. A namespace that refuses the attribute is left alone; the
+// runtime module then reports that it could not obtain the class.
+void publish_panic_exception() noexcept {
+    PyObject* type = existing_panic_exception_type();
+    PyRef name = PyRef::steal(PyUnicode_FromString(runtime_module_name));
+    PyRef runtime = name ? PyRef::steal(PyImport_GetModule(name.get())) : PyRef();
+    if (type == nullptr || !runtime || !PyModule_Check(runtime.get()) ||
+        PyObject_SetAttrString(runtime.get(), "PanicException", type) < 0) {
+        PyErr_Clear();
+    }
+}
+
 PyRef pwpoly_module() {
-    check_single_interpreter();
+    const std::int64_t interpreter = current_interpreter_id();
     PyObject* module = module_cell.get_or_init([] {
+        // Everything a later failure needs is created now, while a failure
+        // to create it can still fail the import: the exception class that
+        // reports internal failures, and the Sequence class of the cast
+        // message.
+        install_cancellation_check(&check_python_signals);
+        (void)panic_exception_type();
+        (void)sequence_class();
         PyRef created = PyRef::steal(PyModule_Create2(&module_definition, 1013));
         if (!created) {
             throw_python_error();
@@ -142,6 +204,8 @@ PyRef pwpoly_module() {
         module_initializer(created.get());
         return created;
     });
+    claim_interpreter(interpreter);
+    publish_panic_exception();
     return PyRef::borrow(module);
 }
 

@@ -5,6 +5,7 @@
 #include "once_cell.hpp"
 #include "support/failure.hpp"
 #include "support/failure_report.hpp"
+#include "support/standard_error.hpp"
 #include "support/text.hpp"
 
 namespace pwpoly::binding {
@@ -51,8 +52,53 @@ void set_pending_exception(PyRef exception) noexcept {
 #endif
 }
 
+// The traceback of `exception` as the interpreter prints it, as one text;
+// empty if it cannot be formatted.
+std::string formatted_traceback(PyObject* exception) {
+    PyRef module = PyRef::steal(PyImport_ImportModule("traceback"));
+    PyRef format =
+        module ? PyRef::steal(PyObject_GetAttrString(module.get(), "format_exception")) : PyRef();
+    PyRef traceback = PyRef::steal(PyException_GetTraceback(exception));
+    PyRef lines = format ? PyRef::steal(PyObject_CallFunctionObjArgs(
+                               format.get(), reinterpret_cast<PyObject*>(Py_TYPE(exception)),
+                               exception, traceback ? traceback.get() : Py_None, nullptr))
+                         : PyRef();
+    PyRef empty = PyRef::steal(PyUnicode_FromString(""));
+    PyRef text = lines && empty ? PyRef::steal(PyUnicode_Join(empty.get(), lines.get())) : PyRef();
+    if (!text) {
+        PyErr_Clear();
+        return {};
+    }
+    return utf8_text(text.get());
+}
+
+// Writes `text` to sys.stderr in one write, so that no other thread's output
+// lands inside it; to the standard-error file when sys.stderr is missing.
+void write_to_python_stderr(const std::string& text) {
+    PyObject* stream = PySys_GetObject("stderr");  // borrowed
+    if (stream != nullptr && stream != Py_None) {
+        PyRef piece = PyRef::steal(
+            PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
+        PyRef written =
+            piece ? PyRef::steal(PyObject_CallMethod(stream, "write", "O", piece.get())) : PyRef();
+        PyRef flushed =
+            written ? PyRef::steal(PyObject_CallMethod(stream, "flush", nullptr)) : PyRef();
+        if (flushed) {
+            return;
+        }
+        PyErr_Clear();
+        if (written) {
+            return;
+        }
+    }
+    write_standard_error(text);
+}
+
 // A PanicException raised by Python code that this module called: print its
-// traceback and let the failure continue with the same message.
+// traceback and let the failure continue with the same message. The traceback
+// goes to sys.stderr as PyErr_Print would write it, but without running
+// sys.excepthook (the exception is not uncaught: it continues as a failure
+// of this call) and without setting sys.last_*.
 [[noreturn]] void resume_panic(PyRef exception) {
     PyRef text = PyRef::steal(PyObject_Str(exception.get()));
     std::string message;
@@ -62,11 +108,22 @@ void set_pending_exception(PyRef exception) noexcept {
         PyErr_Clear();
         message = "Unwrapped panic from Python code";
     }
-    PySys_WriteStderr(
+    std::string traceback = formatted_traceback(exception.get());
+    const char* announcement =
         "--- pwpoly: resuming a failure after fetching a PanicException raised by Python code "
-        "---\nPython stack trace below:\n");
-    set_pending_exception(std::move(exception));
-    PyErr_PrintEx(0);
+        "---\nPython stack trace below:\n";
+    if (!traceback.empty()) {
+        write_to_python_stderr(announcement + traceback);
+    } else {
+        // Formatting failed (no memory, say): the interpreter prints it, in
+        // pieces but still without the hook.
+        PySys_WriteStderr("%s", announcement);
+        PyObject* traceback_object = PyException_GetTraceback(exception.get());
+        PyErr_Display(reinterpret_cast<PyObject*>(Py_TYPE(exception.get())), exception.get(),
+                      traceback_object);
+        Py_XDECREF(traceback_object);
+        PyErr_Clear();
+    }
     resume_failure(std::move(message));
 }
 
@@ -86,8 +143,10 @@ PythonError fetch_python_error() {
         return make_python_error(PyExc_SystemError,
                                  "attempted to fetch exception but none was set");
     }
-    PyObject* panic_type = panic_exception_type();
-    if (reinterpret_cast<PyObject*>(Py_TYPE(exception.get())) == panic_type) {
+    // Before PanicException exists no exception can be one.
+    PyObject* panic_type = existing_panic_exception_type();
+    if (panic_type != nullptr &&
+        reinterpret_cast<PyObject*>(Py_TYPE(exception.get())) == panic_type) {
         resume_panic(std::move(exception));
     }
     return PythonError(std::move(exception));
@@ -115,31 +174,49 @@ void throw_new_python_error(PyObject* type, std::string_view message) {
 }
 
 void fail_python_api_call() {
+    // Memory that the interpreter refuses is a MemoryError, as for the
+    // module's own buffers; any other NULL is a failure of this module.
+    if (PyErr_ExceptionMatches(PyExc_MemoryError) != 0) {
+        throw_python_error();
+    }
     if (PyErr_Occurred() != nullptr) {
         PyErr_Print();
     }
     fail("Python API call failed");
 }
 
-PyObject* panic_exception_type() noexcept {
-    try {
-        return panic_exception_cell.get_or_init([] {
-            PyRef type = PyRef::steal(PyErr_NewExceptionWithDoc(
-                panic_exception_name, panic_exception_doc, PyExc_BaseException, nullptr));
-            if (!type) {
-                PyRef error = take_pending_exception();
-                abort_with_report(concat("Failed to initialize new exception type.: ",
-                                         error ? text_of(error.get()) : std::string("<no error>")));
-            }
-            return type;
-        });
-    } catch (...) {
-        abort_with_report("uncaught panic at ffi boundary");
+PyObject* panic_exception_type() {
+    return panic_exception_cell.get_or_init([] {
+        PyRef type = PyRef::steal(PyErr_NewExceptionWithDoc(
+            panic_exception_name, panic_exception_doc, PyExc_BaseException, nullptr));
+        if (!type) {
+            throw_python_error();
+        }
+        return type;
+    });
+}
+
+void check_python_signals() {
+    if (PyErr_CheckSignals() < 0) {
+        throw PythonInterrupt(fetch_python_error());
     }
 }
 
+PyObject* existing_panic_exception_type() noexcept { return panic_exception_cell.get(); }
+
 void raise_panic_exception(std::string_view message) noexcept {
-    PyObject* type = panic_exception_type();
+    PyObject* type = nullptr;
+    try {
+        type = panic_exception_type();
+    } catch (const PythonError& error) {
+        // The class cannot be created (no memory, or the recursion limit):
+        // the caller gets that error instead.
+        error.restore();
+        return;
+    } catch (...) {
+        PyErr_NoMemory();
+        return;
+    }
     PyRef text = PyRef::steal(
         PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
     if (!text) {

@@ -51,16 +51,39 @@ private:
 /// Throws a new exception of `type` with the single argument `message`.
 [[noreturn]] void throw_new_python_error(PyObject* type, std::string_view message);
 
-/// Prints the pending Python error to standard error and fails with the
-/// internal failure "Python API call failed": the path of an interpreter call
-/// that returned NULL while a result or argument was being built.
+/// The path of an interpreter call that returned NULL while a result or
+/// argument was being built: a pending MemoryError is thrown as it is; any
+/// other pending error is printed to standard error and the call fails with
+/// the internal failure "Python API call failed".
 [[noreturn]] void fail_python_api_call();
 
-/// The class PanicException, created on first use. If it cannot be created
-/// the process ends with a report.
-[[nodiscard]] PyObject* panic_exception_type() noexcept;
+/// The class PanicException, created on first use (the module creates it
+/// while it initialises). Throws the creation error if it cannot be created.
+[[nodiscard]] PyObject* panic_exception_type();
 
-/// Sets a new PanicException carrying `message` as the current exception.
+/// The class PanicException if it exists yet, else NULL.
+[[nodiscard]] PyObject* existing_panic_exception_type() noexcept;
+
+/// Sets a new PanicException carrying `message` as the current exception; if
+/// the class cannot be created, sets the error of its creation instead.
 void raise_panic_exception(std::string_view message) noexcept;
+
+/// A Python exception raised while a computation polled for cancellation: the
+/// error that a signal handler raised (KeyboardInterrupt for Ctrl-C). It
+/// travels to the entry guard past the wrapping of argument errors, so that
+/// it reaches the caller exactly as the handler raised it.
+class PythonInterrupt {
+public:
+    explicit PythonInterrupt(PythonError error) noexcept : error_(std::move(error)) {}
+    [[nodiscard]] const PythonError& error() const noexcept { return error_; }
+
+private:
+    PythonError error_;
+};
+
+/// The cancellation check of this module's core: runs the Python signal
+/// handlers (PyErr_CheckSignals) and throws a PythonInterrupt with the error
+/// one of them raised. Needs the interpreter lock, which every call holds.
+void check_python_signals();
 
 }  // namespace pwpoly::binding

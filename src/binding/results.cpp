@@ -12,32 +12,17 @@ PyRef text_result(std::string_view text) {
     return result;
 }
 
-PyRef new_list(std::size_t count) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)));
-    if (!list) {
+ListBuilder::ListBuilder(std::size_t count)
+    : list_(PyRef::steal(PyList_New(static_cast<Py_ssize_t>(count)))) {
+    if (!list_) {
         fail_python_api_call();
     }
-    return list;
+    PyObject_GC_UnTrack(list_.get());
 }
 
-PyRef float_list_result(std::span<const double> values) {
-    PyRef list = new_list(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), float_result(values[i]).release());
-    }
-    return list;
-}
-
-PyRef index_list_result(std::span<const index_t> values) {
-    PyRef list = new_list(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        PyObject* item = PyLong_FromUnsignedLong(values[i]);
-        if (item == nullptr) {
-            fail_python_api_call();
-        }
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list;
+PyRef ListBuilder::finish() noexcept {
+    PyObject_GC_Track(list_.get());
+    return std::move(list_);
 }
 
 PyRef tuple_result(PyRef first, PyRef second, PyRef third) {

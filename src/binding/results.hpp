@@ -25,14 +25,35 @@ namespace pwpoly::binding {
 /// A new str from UTF-8 text.
 [[nodiscard]] PyRef text_result(std::string_view text);
 
-/// A new list of `count` slots, to be filled in order with PyList_SET_ITEM.
-[[nodiscard]] PyRef new_list(std::size_t count);
+/// A new list of `count` slots, filled by the caller, hidden from the garbage
+/// collector until finish(): Python code can run while a long list is being
+/// filled (a signal handler called by a cancellation poll, or a finalizer),
+/// and it must not reach a list whose slots are still empty through
+/// gc.get_objects(). Released with whatever it holds if never finished.
+class ListBuilder {
+public:
+    explicit ListBuilder(std::size_t count);
 
-/// A new list of floats, in vector order.
-[[nodiscard]] PyRef float_list_result(std::span<const double> values);
+    /// Puts `item` (a new reference, taken over) into the empty slot `index`.
+    void set(std::size_t index, PyObject* item) noexcept {
+        PyList_SET_ITEM(list_.get(), static_cast<Py_ssize_t>(index), item);
+    }
+    /// The item in slot `index` (borrowed), NULL while the slot is empty.
+    [[nodiscard]] PyObject* item(std::size_t index) const noexcept {
+        return PyList_GET_ITEM(list_.get(), static_cast<Py_ssize_t>(index));
+    }
+    /// Replaces the item in slot `index` by `item` (taken over).
+    void replace(std::size_t index, PyObject* item) noexcept {
+        PyObject* previous = this->item(index);
+        set(index, item);
+        Py_XDECREF(previous);
+    }
+    /// The complete list, visible to the collector again.
+    [[nodiscard]] PyRef finish() noexcept;
 
-/// A new list of ints, in vector order.
-[[nodiscard]] PyRef index_list_result(std::span<const index_t> values);
+private:
+    PyRef list_;
+};
 
 /// A new 3-tuple taking over three results, in order.
 [[nodiscard]] PyRef tuple_result(PyRef first, PyRef second, PyRef third);

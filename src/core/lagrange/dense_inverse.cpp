@@ -6,6 +6,8 @@
 #include <cmath>
 #include <utility>
 
+#include "support/cancellation.hpp"
+
 namespace pwpoly {
 
 namespace {
@@ -48,6 +50,7 @@ void swap_rows(SquareMatrix& m, index_t i, index_t j) {
 // applied to x as well. False when a pivot is exactly 0.0.
 bool factorise_with_pivoting(SquareMatrix& m, SquareMatrix& x) {
     const index_t n = m.size;
+    CancellationCounter poll;
     for (index_t i = 0; i < n; ++i) {
         index_t pivot = i;
         for (index_t r = i + 1; r < n; ++r) {
@@ -64,6 +67,7 @@ bool factorise_with_pivoting(SquareMatrix& m, SquareMatrix& x) {
         }
         const double reciprocal = 1.0 / m.at(i, i);
         for (index_t q = i + 1; q < n; ++q) {
+            poll.tick(n - i);
             const double multiplier = m.at(q, i) * reciprocal;
             m.at(q, i) = multiplier;
             for (index_t s = i + 1; s < n; ++s) {
@@ -79,8 +83,10 @@ bool factorise_with_pivoting(SquareMatrix& m, SquareMatrix& x) {
 // is independent, so updating whole rows keeps each column's operation order.
 void substitute_forward(const SquareMatrix& m, SquareMatrix& x) {
     const index_t n = m.size;
+    CancellationCounter poll;
     for (index_t i = 0; i + 1 < n; ++i) {
         for (index_t q = i + 1; q < n; ++q) {
+            poll.tick(n);
             const double multiplier = m.at(q, i);
             for (index_t col = 0; col < n; ++col) {
                 const double product = x.at(i, col) * multiplier;
@@ -94,6 +100,7 @@ void substitute_forward(const SquareMatrix& m, SquareMatrix& x) {
 // entry is exactly 0.0.
 bool substitute_backward(const SquareMatrix& m, SquareMatrix& x) {
     const index_t n = m.size;
+    CancellationCounter poll;
     for (index_t i = n; i-- > 0;) {
         const double diagonal = m.at(i, i);
         if (diagonal == 0.0) {
@@ -103,6 +110,7 @@ bool substitute_backward(const SquareMatrix& m, SquareMatrix& x) {
             x.at(i, col) = x.at(i, col) / diagonal;
         }
         for (index_t q = 0; q < i; ++q) {
+            poll.tick(n);
             const double factor = m.at(q, i);
             for (index_t col = 0; col < n; ++col) {
                 const double product = x.at(i, col) * factor;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "lagrange/equidistant_points.hpp"
+#include "support/cancellation.hpp"
 #include "support/size_policy.hpp"
 
 namespace pwpoly {
@@ -40,10 +41,13 @@ struct LagrangeBasis {
 /// Passes the node coordinates of LagrangeBasis::create(degree, n_t, T) to
 /// `visit`, one call per node in global order, with the same bits, without
 /// building any list. Call lagrange_node_count first for the size checks.
+/// Polls for cancellation every few thousand nodes (support/cancellation.hpp).
 template <class Visit>
 void for_each_lagrange_point(index_t degree, index_t n_t, double T, Visit&& visit) {
     const double width = T / static_cast<double>(n_t);
+    CancellationCounter poll;
     for (index_t i = 0; i < n_t; ++i) {
+        poll.tick(std::size_t{degree} + 1);
         const double left = static_cast<double>(i) * width;
         const double right = left + width;
         // The right end of each interval (node `degree`) is dropped: it is

@@ -4,6 +4,7 @@
 
 #include "lagrange/weight_table.hpp"
 #include "sparse/conversions.hpp"
+#include "support/cancellation.hpp"
 
 namespace pwpoly {
 
@@ -29,7 +30,9 @@ CsrMatrix legendre_slab(const LagrangeBasis& basis, const SquareMatrix& weights,
     CooMatrix entries(n_t, transformation_columns(basis));
     entries.reserve(checked_mul(n_t, weights.size));
     const auto row = weights.row(p);
+    CancellationCounter poll;
     for (index_t k = 0; k < n_t; ++k) {
+        poll.tick(weights.size);
         const index_t first_column = k * degree;
         for (index_t c = 0; c <= degree; ++c) {
             entries.push(k, first_column + c, row[c]);

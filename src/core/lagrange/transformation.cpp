@@ -9,15 +9,19 @@
 
 namespace pwpoly {
 
-SquareMatrix transformation_weights(const LagrangeBasis& basis) {
-    const index_t degree = basis.degree;
+index_t check_transformation_size(index_t degree, index_t n_t) {
     check(degree != 0, "Lagrange to Legendre conversion not meaningful for degree 0");
     if (degree == std::numeric_limits<index_t>::max()) {
         fail(std::string(capacity_overflow_message));
     }
-    SquareMatrix weights = lagrange_to_legendre_weights(degree);
-    const std::uint64_t entries = checked_mul(checked_mul(weights.size, weights.size), basis.n_t);
-    (void)checked_vector_length(entries, policy_bytes<double>);
+    const std::uint64_t per_row = std::uint64_t{degree} + 1;
+    const std::uint64_t entries = checked_mul(checked_mul(per_row, per_row), n_t);
+    return static_cast<index_t>(checked_vector_length(entries, policy_bytes<double>));
+}
+
+SquareMatrix transformation_weights(const LagrangeBasis& basis) {
+    (void)check_transformation_size(basis.degree, basis.n_t);
+    SquareMatrix weights = lagrange_to_legendre_weights(basis.degree);
     (void)transformation_columns(basis);
     return weights;
 }

@@ -20,14 +20,20 @@ namespace pwpoly {
 /// Fails as transformation_weights does, before any slab is built.
 [[nodiscard]] CsrMatrix get_transormation_matrix_to_legendre(const LagrangeBasis& basis);
 
+/// The number of stored entries, (degree + 1)^2 * n_t, of the transformation
+/// of a grid, after the checks that refuse it without computing anything.
+/// Fails, in this order, with "Lagrange to Legendre conversion not meaningful
+/// for degree 0" (also with n_t 0); "capacity overflow" for the largest
+/// degree, whose degree + 1 slabs cannot be counted (even with n_t 0);
+/// "capacity overflow" when the entries do not fit one vector of values
+/// (8 bytes each).
+[[nodiscard]] index_t check_transformation_size(index_t degree, index_t n_t);
+
 /// The weight table that all slabs of the transformation of `basis` share,
-/// after every check that can refuse the transformation. Fails, in this order,
-/// with "Lagrange to Legendre conversion not meaningful for degree 0" (also
-/// with n_t 0); "capacity overflow" for the largest degree, whose degree + 1
-/// slabs cannot be counted (even with n_t 0); the failures of
-/// lagrange_to_legendre_weights; "capacity overflow" when the
-/// (degree + 1)^2 * n_t entries do not fit one vector of values (8 bytes
-/// each); "assertion failed: j < self.ncols" for a record whose points are too
+/// after every check that can refuse the transformation: those of
+/// check_transformation_size, so that an over-large request fails before
+/// anything is computed; then the failures of lagrange_to_legendre_weights;
+/// then "assertion failed: j < self.ncols" for a record whose points are too
 /// few for its grid.
 [[nodiscard]] SquareMatrix transformation_weights(const LagrangeBasis& basis);
 

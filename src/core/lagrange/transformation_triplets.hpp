@@ -38,6 +38,13 @@ struct TransformationTriplets {
 /// Allocates only the weight table.
 [[nodiscard]] TransformationTriplets transformation_triplets(const LagrangeBasis& basis);
 
+/// The description of the transformation of the grid of `degree` and `n_t`,
+/// with every check of LagrangeBasis::create(degree, n_t, T) and of
+/// transformation_triplets(basis), in the same order, but without building the
+/// nodes, which the triplets do not need: all sizes are checked before the
+/// weight table, the only allocation, is computed.
+[[nodiscard]] TransformationTriplets transformation_triplets(index_t degree, index_t n_t);
+
 /// The three triplet vectors of `description`, filled directly.
 [[nodiscard]] Triplets materialise_triplets(const TransformationTriplets& description);
 

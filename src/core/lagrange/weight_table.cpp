@@ -7,6 +7,7 @@
 #include "lagrange/dense_inverse.hpp"
 #include "lagrange/equidistant_points.hpp"
 #include "legendre/legendre_recurrence.hpp"
+#include "support/cancellation.hpp"
 #include "support/failure.hpp"
 
 namespace pwpoly {
@@ -37,7 +38,9 @@ SquareMatrix legendre_vandermonde(index_t degree) {
     SquareMatrix a = SquareMatrix::zeros(std::uint64_t{degree} + 1);
     const std::vector<double> nodes = equidistant_points(-1.0, 1.0, degree);
     std::vector<double> values(a.size);
+    CancellationCounter poll;
     for (index_t i = 0; i < a.size; ++i) {
+        poll.tick(a.size);
         legendre_values(nodes[i], values);
         for (index_t j = 0; j < a.size; ++j) {
             a.at(j, i) = values[j];

@@ -1,16 +1,33 @@
 // The coefficients that an evaluator keeps between calls.
 #include "legendre/coefficient_store.hpp"
 
+#include <algorithm>
+
 #include "legendre/coefficient_matrix.hpp"
 #include "legendre/evaluation.hpp"
 #include "legendre/interval_location.hpp"
+#include "support/cancellation.hpp"
 #include "support/failure.hpp"
 
 namespace pwpoly {
 
+namespace {
+// Coefficients zeroed between two cancellation polls (512 KiB).
+constexpr std::size_t zeroing_chunk = std::size_t{1} << 16;
+}  // namespace
+
 CoefficientStore make_coefficient_store(const LegendreBasis& basis) {
     const std::size_t count = checked_vector_length(coefficient_count(basis), sizeof(double));
-    return {basis, CoefficientVector(count, 0.0), grid_width(basis)};
+    // Zeroed in chunks between cancellation polls: the largest store is
+    // 2 GiB, whose zeroing alone takes a noticeable fraction of a second.
+    CoefficientVector zeros(count);
+    for (std::size_t start = 0; start < count; start += zeroing_chunk) {
+        poll_cancellation();
+        const std::size_t end = std::min(count, start + zeroing_chunk);
+        std::fill(zeros.begin() + static_cast<std::ptrdiff_t>(start),
+                  zeros.begin() + static_cast<std::ptrdiff_t>(end), 0.0);
+    }
+    return {basis, std::move(zeros), grid_width(basis)};
 }
 
 CoefficientVector make_coefficient_buffer(const CoefficientStore& store) {

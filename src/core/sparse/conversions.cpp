@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "sparse/try_from_csr_data.hpp"
+#include "support/cancellation.hpp"
 #include "support/text.hpp"
 
 namespace pwpoly {
@@ -58,7 +59,9 @@ CsrMatrix convert_coo_csr(const CooMatrix& coo) {
     std::vector<index_t> cols = make_vector<index_t>(nnz);
     std::vector<double> values = make_vector<double>(nnz);
     std::vector<index_t> next = start;
+    CancellationCounter poll;
     for (std::size_t m = 0; m < nnz; ++m) {
+        poll.tick();
         const index_t position = next[coo.rows[m]]++;
         cols[position] = coo.cols[m];
         values[position] = coo.values[m];
@@ -73,6 +76,7 @@ CsrMatrix convert_coo_csr(const CooMatrix& coo) {
     for (index_t r = 0; r < nrows; ++r) {
         const index_t begin = start[r];
         const index_t end = start[r + 1];
+        poll.tick(std::size_t{end - begin} + 1);
         sort_row(cols, values, begin, end, scratch);
         for (index_t m = begin; m < end; ++m) {
             if (m > begin && cols[m] == cols[write - 1]) {
@@ -101,9 +105,11 @@ CooMatrix convert_csr_coo(const CsrMatrix& csr) {
     const index_t nrows = csr.nrows();
     CooMatrix coo(nrows, csr.ncols);
     coo.reserve(csr.values.size());
+    CancellationCounter poll;
     for (index_t r = 0; r < nrows; ++r) {
         const auto columns = csr.row_columns(r);
         const auto values = csr.row_values(r);
+        poll.tick(columns.size() + 1);
         for (std::size_t m = 0; m < columns.size(); ++m) {
             coo.push(r, columns[m], values[m]);
         }

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "sparse/conversions.hpp"
+#include "support/cancellation.hpp"
 #include "support/text.hpp"
 
 namespace pwpoly {
@@ -54,12 +55,14 @@ CsrMatrix csr_block_from_ndarray(const CsrBlockGrid& grid) {
     }
     CooMatrix entries(row_offsets[block_rows], col_offsets[block_cols]);
     entries.reserve(total_entries);
+    CancellationCounter poll;
     for (index_t i = 0; i < block_rows; ++i) {
         for (index_t j = 0; j < block_cols; ++j) {
             const CsrMatrix& block = grid.block(i, j);
             const index_t height = block.nrows();
             for (index_t r = 0; r < height; ++r) {
                 const auto columns = block.row_columns(r);
+                poll.tick(columns.size() + 1);
                 const auto values = block.row_values(r);
                 for (std::size_t m = 0; m < columns.size(); ++m) {
                     entries.push(row_offsets[i] + r, col_offsets[j] + columns[m], values[m]);

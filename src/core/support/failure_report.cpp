@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 
+#include "support/standard_error.hpp"
 #include "support/text.hpp"
 
 namespace pwpoly {
@@ -115,16 +116,7 @@ std::string format_failure_report(std::string_view message, const std::source_lo
 
 void write_failure_report(std::string_view message, const std::source_location& location) noexcept {
     try {
-        const std::string report = format_failure_report(message, location);
-        std::size_t written = 0;
-        while (written < report.size()) {
-            const ssize_t n =
-                ::write(STDERR_FILENO, report.data() + written, report.size() - written);
-            if (n <= 0) {
-                break;
-            }
-            written += static_cast<std::size_t>(n);
-        }
+        write_standard_error(format_failure_report(message, location));
     } catch (...) {  // NOLINT(bugprone-empty-catch)
         // Without memory for the text there is no report; the failure itself
         // still travels to the caller.
