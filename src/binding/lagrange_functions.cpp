@@ -44,20 +44,26 @@ PyObject* get_lagrange_points(PyObject* /*module*/, PyObject* const* args, Py_ss
 // Python objects that a result list refers to many times. Equal numbers in
 // one result share one immutable object: every row index occurs degree + 1
 // times, every column index up to 2 (degree + 1) times, and there are only
-// (degree + 1)^2 distinct weights.
+// (degree + 1)^2 distinct weights. Kept in a list of their own, so that an
+// interrupted call releases them as it releases its result lists.
 class SharedNumbers {
 public:
+    explicit SharedNumbers(std::size_t count) : numbers_(count) {}
+
+    /// Appends `number` (a new reference, taken over, or NULL for a failed
+    /// creation).
     void add(PyObject* number) {
         if (number == nullptr) {
             fail_python_api_call();
         }
-        objects_.push_back(PyRef::steal(number));
+        numbers_.set(count_++, number);
     }
-    [[nodiscard]] PyObject* operator[](std::size_t i) const { return objects_[i].get(); }
-    void reserve(std::size_t count) { objects_.reserve(count); }
+    /// Number `i` (borrowed).
+    [[nodiscard]] PyObject* operator[](std::size_t i) const { return numbers_.item(i); }
 
 private:
-    std::vector<PyRef> objects_;
+    ListBuilder numbers_;
+    std::size_t count_ = 0;
 };
 
 // The three lists of the triplets, in row-major order: for p = 0 .. d, for
@@ -73,16 +79,14 @@ PyRef triplet_lists(const TransformationTriplets& triplets) {
         return tuple_result(rows.finish(), cols.finish(), values.finish());
     }
 
-    SharedNumbers weights;
-    weights.reserve(per_row * per_row);
+    SharedNumbers weights(per_row * per_row);
     for (std::size_t p = 0; p <= d; ++p) {
         for (std::size_t c = 0; c <= d; ++c) {
             weights.add(PyFloat_FromDouble(triplets.weights.at(p, c)));
         }
     }
     CancellationCounter poll;
-    SharedNumbers columns;
-    columns.reserve(n_t * d + 1);
+    SharedNumbers columns(n_t * d + 1);
     for (std::size_t column = 0; column <= n_t * d; ++column) {
         poll.tick();
         columns.add(PyLong_FromSize_t(column));

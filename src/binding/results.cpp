@@ -20,6 +20,34 @@ ListBuilder::ListBuilder(std::size_t count)
     PyObject_GC_UnTrack(list_.get());
 }
 
+namespace {
+
+// Items of an abandoned list beyond which its release waits until the call
+// has returned: releasing millions of new floats takes tens of milliseconds,
+// which a caller who pressed Ctrl-C should not wait for.
+constexpr std::size_t release_later_items = std::size_t{1} << 16;
+
+int release_list(void* list) {
+    Py_DECREF(static_cast<PyObject*>(list));
+    return 0;
+}
+
+}  // namespace
+
+ListBuilder::~ListBuilder() {
+    if (!list_) {
+        return;
+    }
+    // The list's deallocation visits every slot up to its size; the empty
+    // tail (pages of a long list not even touched yet) is cut off first.
+    Py_SET_SIZE(reinterpret_cast<PyVarObject*>(list_.get()), static_cast<Py_ssize_t>(filled_));
+    // A long one is released by the interpreter as soon as it can run
+    // pending calls, after the exception of this call has been delivered.
+    if (filled_ > release_later_items && Py_AddPendingCall(&release_list, list_.get()) == 0) {
+        (void)list_.release();
+    }
+}
+
 PyRef ListBuilder::finish() noexcept {
     PyObject_GC_Track(list_.get());
     return std::move(list_);

@@ -29,14 +29,22 @@ namespace pwpoly::binding {
 /// collector until finish(): Python code can run while a long list is being
 /// filled (a signal handler called by a cancellation poll, or a finalizer),
 /// and it must not reach a list whose slots are still empty through
-/// gc.get_objects(). Released with whatever it holds if never finished.
+/// gc.get_objects(). Slots are filled in order. Released with the items set
+/// so far if never finished, at a cost that grows with those items only, not
+/// with the length of the list.
 class ListBuilder {
 public:
     explicit ListBuilder(std::size_t count);
+    ListBuilder(const ListBuilder&) = delete;
+    ListBuilder& operator=(const ListBuilder&) = delete;
+    ListBuilder(ListBuilder&&) = delete;
+    ListBuilder& operator=(ListBuilder&&) = delete;
+    ~ListBuilder();
 
     /// Puts `item` (a new reference, taken over) into the empty slot `index`.
     void set(std::size_t index, PyObject* item) noexcept {
         PyList_SET_ITEM(list_.get(), static_cast<Py_ssize_t>(index), item);
+        filled_ = index + 1;
     }
     /// The item in slot `index` (borrowed), NULL while the slot is empty.
     [[nodiscard]] PyObject* item(std::size_t index) const noexcept {
@@ -53,6 +61,8 @@ public:
 
 private:
     PyRef list_;
+    // Slots before this one may hold items; none after it does.
+    std::size_t filled_ = 0;
 };
 
 /// A new 3-tuple taking over three results, in order.

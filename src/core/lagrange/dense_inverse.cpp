@@ -149,7 +149,7 @@ std::optional<SquareMatrix> invert_by_cofactors(const SquareMatrix& a) {
 }
 
 std::optional<SquareMatrix> invert_by_elimination(const SquareMatrix& a) {
-    SquareMatrix m = a;
+    SquareMatrix m{a.size, copy_vector(a.entries)};
     SquareMatrix x = SquareMatrix::identity(a.size);
     if (!factorise_with_pivoting(m, x)) {
         return std::nullopt;

@@ -71,7 +71,9 @@ SquareMatrix lagrange_to_legendre_weights(index_t degree) {
     if (!inverse.has_value()) {
         fail("Failed to invert Vandermonde matrix for Lagrange to Legendre conversion.");
     }
+    CancellationCounter poll;
     for (index_t p = 0; p <= degree; ++p) {
+        poll.tick(weights.size);
         for (index_t c = 0; c <= degree; ++c) {
             weights.at(p, c) = inverse->at(c, p);
         }

@@ -11,19 +11,13 @@
 
 namespace pwpoly {
 
-namespace {
-// Coefficients zeroed between two cancellation polls (512 KiB).
-constexpr std::size_t zeroing_chunk = std::size_t{1} << 16;
-}  // namespace
-
 CoefficientStore make_coefficient_store(const LegendreBasis& basis) {
     const std::size_t count = checked_vector_length(coefficient_count(basis), sizeof(double));
-    // Zeroed in chunks between cancellation polls: the largest store is
-    // 2 GiB, whose zeroing alone takes a noticeable fraction of a second.
+    // Zeroed in chunks between cancellation polls, as make_vector does.
     CoefficientVector zeros(count);
-    for (std::size_t start = 0; start < count; start += zeroing_chunk) {
+    for (std::size_t start = 0; start < count; start += filling_chunk) {
         poll_cancellation();
-        const std::size_t end = std::min(count, start + zeroing_chunk);
+        const std::size_t end = std::min(count, start + filling_chunk);
         std::fill(zeros.begin() + static_cast<std::ptrdiff_t>(start),
                   zeros.begin() + static_cast<std::ptrdiff_t>(end), 0.0);
     }

@@ -3,10 +3,12 @@
 // every machine.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "support/cancellation.hpp"
 #include "support/failure.hpp"
 
 namespace pwpoly {
@@ -57,12 +59,45 @@ inline constexpr std::uint64_t max_vector_bytes = 2147483647;
 template <class T>
 inline constexpr std::uint64_t policy_bytes = sizeof(T);
 
-/// A vector of `count` copies of `fill`, after the size check.
+/// Elements filled or copied between two cancellation polls when a vector is
+/// made: filling the largest vector (2 GiB) takes a good part of a second.
+inline constexpr std::size_t filling_chunk = std::size_t{1} << 16;
+
+/// A vector of `count` copies of `fill`, after the size check; a long one is
+/// filled in chunks between cancellation polls.
 template <class T>
 [[nodiscard]] std::vector<T> make_vector(
     std::uint64_t count, const T& fill = T{},
     std::source_location location = std::source_location::current()) {
-    return std::vector<T>(checked_vector_length(count, policy_bytes<T>, location), fill);
+    const std::size_t length = checked_vector_length(count, policy_bytes<T>, location);
+    if (length <= filling_chunk) {
+        return std::vector<T>(length, fill);
+    }
+    std::vector<T> v;
+    v.reserve(length);
+    while (v.size() < length) {
+        poll_cancellation();
+        v.insert(v.end(), std::min(filling_chunk, length - v.size()), fill);
+    }
+    return v;
+}
+
+/// A copy of `source`; a long one is copied in chunks between cancellation
+/// polls.
+template <class T>
+[[nodiscard]] std::vector<T> copy_vector(const std::vector<T>& source) {
+    if (source.size() <= filling_chunk) {
+        return source;
+    }
+    std::vector<T> v;
+    v.reserve(source.size());
+    while (v.size() < source.size()) {
+        poll_cancellation();
+        const std::size_t chunk = std::min(filling_chunk, source.size() - v.size());
+        const auto first = source.begin() + static_cast<std::ptrdiff_t>(v.size());
+        v.insert(v.end(), first, first + static_cast<std::ptrdiff_t>(chunk));
+    }
+    return v;
 }
 
 /// An empty vector with room for `count` elements, after the size check.
