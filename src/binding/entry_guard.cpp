@@ -26,8 +26,10 @@ bool prepare_thread_for_failures() noexcept {
     }
     std::free(probe);  // NOLINT(cppcoreguidelines-no-malloc)
     // Reading the count of uncaught exceptions makes the runtime allocate the
-    // thread's exception state.
-    (void)std::uncaught_exceptions();
+    // thread's exception state. The function is declared pure, so its result
+    // must be used for the call to happen at all.
+    volatile int uncaught = std::uncaught_exceptions();
+    (void)uncaught;
     thread_ready_for_failures = true;
     return true;
 }
