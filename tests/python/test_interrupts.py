@@ -1,0 +1,133 @@
+"""Ctrl-C during long calls, and the caller's own ways of stopping a call.
+
+Each long call runs in a child interpreter; the test sends it SIGINT 0.3 s
+into the call and reads, from the child, the time at which KeyboardInterrupt
+arrived (both sides use the system's monotonic clock). The child then checks
+that the module still works and that nothing of the call is left."""
+
+import os
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+
+import pytest
+from caller_objects import LyingSequence
+from conftest import SANITIZED
+
+import pwpoly
+
+# Each call runs for seconds (most for far longer) when nothing stops it.
+LONG_CALLS = {
+    "transformation, many intervals": (
+        "pwpoly.lagrange_to_legendre_basis_transformation(3, 16_000_000)"
+    ),
+    "transformation, high degree": "pwpoly.lagrange_to_legendre_basis_transformation(16382, 1)",
+    "nodes": "pwpoly.get_lagrange_points(1, 100_000_000, 1.0)",
+    "value table": "pwpoly.LegendreBasis(0, 268435455, 1.0).evaluate_all_basis_functions(0.5)",
+    "derivative table": (
+        "pwpoly.LegendreBasis(1, 134217727, 1.0).evaluate_all_basis_function_derivatives(0.5)"
+    ),
+    "evaluator of the largest size": "pwpoly.LegendreBasisEvaluator(0, 268435455, 1.0)",
+    "long sequence": "pwpoly.LegendreBasis(0, 1, 1.0).evaluate_at(0.5, range(300_000_000))",
+    "long list into set_dofs": "evaluator.set_dofs(long_list)",
+}
+
+CHILD = """
+import gc, sys, time, pwpoly
+evaluator = pwpoly.LegendreBasisEvaluator(0, 1, 1.0)
+evaluator.set_dofs([7.0])
+long_list = [1] * 200_000_000 if "long_list" in sys.argv[1] else None
+# A function, not exec() of a text: an exec'd text that raises
+# KeyboardInterrupt makes the interpreter end with SIGINT at exit, caught or not.
+call = eval("lambda: " + sys.argv[1])
+print("ready", flush=True)
+sys.stdin.readline()
+try:
+    call()
+    print("finished", time.monotonic(), flush=True)
+except KeyboardInterrupt:
+    print("interrupted", time.monotonic(), flush=True)
+gc.collect()
+print(evaluator.evaluate_at(0.5), pwpoly.sum_as_string(2, 3), flush=True)
+"""
+
+# Reaction within 100 ms; AddressSanitizer slows every step and release.
+REACTION_LIMIT = 1.0 if SANITIZED else 0.1
+
+
+def interrupt_after(call, delay=0.3):
+    child = subprocess.Popen(
+        [sys.executable, "-c", textwrap.dedent(CHILD), call],
+        stdin=subprocess.PIPE,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
+    try:
+        assert child.stdout.readline().strip() == "ready"
+        child.stdin.write("go\n")
+        child.stdin.flush()
+        time.sleep(delay)
+        sent = time.monotonic()
+        child.send_signal(signal.SIGINT)
+        outcome, at = child.stdout.readline().split()
+        rest = child.stdout.read()
+        assert child.wait(timeout=60) == 0, child.stderr.read()
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+    return outcome, float(at) - sent, rest.strip()
+
+
+@pytest.mark.skipif(os.cpu_count() == 1 and SANITIZED, reason="too slow to mean anything")
+@pytest.mark.parametrize("call", LONG_CALLS.values(), ids=LONG_CALLS.keys())
+def test_ctrl_c_interrupts_a_long_call(call):
+    outcome, delay, after = interrupt_after(call)
+    assert outcome == "interrupted"
+    assert delay < REACTION_LIMIT, f"KeyboardInterrupt {delay * 1000:.1f} ms after SIGINT"
+    # The evaluator kept its coefficients; the module works.
+    assert after == "7.0 5"
+
+
+def test_whatever_the_signal_handler_raises_arrives_unchanged(python_child):
+    # A handler that raises TypeError: not wrapped with a parameter name,
+    # although the poll that ran it happened inside an argument conversion.
+    result = python_child(
+        """
+        import signal, pwpoly
+
+        def handler(signum, frame):
+            raise TypeError("from the handler")
+
+        signal.signal(signal.SIGALRM, handler)
+        signal.setitimer(signal.ITIMER_REAL, 0.2)
+        try:
+            pwpoly.LegendreBasis(0, 1, 1.0).evaluate_at(0.5, range(300_000_000))
+        except TypeError as error:
+            print(repr(error))
+        """,
+        timeout=60,
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "TypeError('from the handler')"
+
+
+@pytest.mark.parametrize("stop", [KeyboardInterrupt, SystemExit])
+def test_stopping_errors_of_len_propagate(stop):
+    evaluator = pwpoly.LegendreBasisEvaluator(1, 1, 1.0)
+    evaluator.set_dofs([1.0, 2.0])
+    with pytest.raises(stop):
+        evaluator.set_dofs(LyingSequence([3.0, 4.0], stop))
+    assert evaluator.evaluate_at(1.0) == 3.0
+    with pytest.raises(stop):
+        pwpoly.LegendreBasis(1, 1, 1.0).evaluate_at(0.0, LyingSequence([3.0, 4.0], stop))
+
+
+@pytest.mark.parametrize("error", [ValueError, TypeError, OverflowError, MemoryError])
+def test_other_errors_of_len_are_only_a_missing_hint(error):
+    evaluator = pwpoly.LegendreBasisEvaluator(1, 1, 1.0)
+    evaluator.set_dofs(LyingSequence([3.0, 4.0], error))
+    assert evaluator.evaluate_at(1.0) == 7.0
