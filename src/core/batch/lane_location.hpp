@@ -1,0 +1,115 @@
+// Locating a block of times on the grid at once: the interval index and local
+// coordinate of each time, lane by lane, with the rounded steps of
+// locate_interval, in vectors of doubles.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+#include "legendre/legendre_basis.hpp"
+
+namespace pwpoly::batch {
+
+/// Times handled together by the batch kernels: two vectors of four doubles
+/// (AVX2) or four of two (SSE2) per step, enough independent divisions to
+/// keep the divider busy, few enough that a block's state stays in registers.
+inline constexpr std::size_t block_lanes = 4;
+
+/// One double per lane of a block. Arithmetic on it is element-wise: each lane
+/// gets the IEEE operation that the same expression on doubles performs, with
+/// the same rounding.
+using LaneDoubles = double __attribute__((vector_size(block_lanes * sizeof(double))));
+/// One 32-bit integer per lane: interval indices.
+using LaneIndices = std::int32_t __attribute__((vector_size(block_lanes * sizeof(std::int32_t))));
+
+/// `value` in every lane.
+[[nodiscard, gnu::always_inline]] inline LaneDoubles broadcast(double value) {
+    LaneDoubles lanes{};
+    for (std::size_t l = 0; l < block_lanes; ++l) {
+        lanes[l] = value;
+    }
+    return lanes;
+}
+
+/// The lanes of `first[0 ... block_lanes - 1]`.
+[[nodiscard, gnu::always_inline]] inline LaneDoubles load_lanes(const double* first) {
+    LaneDoubles lanes{};
+    std::memcpy(&lanes, first, sizeof lanes);
+    return lanes;
+}
+
+/// Stores the lanes at `first[0 ... block_lanes - 1]`.
+[[gnu::always_inline]] inline void store_lanes(LaneDoubles lanes, double* first) {
+    std::memcpy(first, &lanes, sizeof lanes);
+}
+
+/// The interval index and local coordinate of each time of a block.
+struct LaneLocations {
+    /// Interval index per lane, 0 <= k < n_t.
+    LaneIndices k;
+    /// Local coordinate per lane, clamped to [-1, 1], or NaN.
+    LaneDoubles xi;
+};
+
+/// Locates the times `t` of a block on the grid of `basis`, whose interval
+/// width is w = interval_width(basis). Each lane gets the k and xi that
+/// locate_interval(basis, t) gives, bit for bit:
+///   q = t / w;  q = 0 unless q >= 1 (so NaN -> 0);  q = min(q, n_t - 1);
+///   k = q truncated (the floor, since q >= 0);
+///   a = k * w;  b = w + a;  xi = t + (a + b) * (-0.5);  xi = xi + xi;
+///   xi = xi / (b - a);  xi clamped to [-1, 1] (NaN stays NaN).
+/// Clamping q before truncation gives the index that the saturating floor
+/// followed by the clamp to the last interval gives. Requires 1 <= n_t <=
+/// 2^31 - 1 (every index fits the 32-bit lanes), which callers check.
+[[nodiscard, gnu::always_inline]] inline LaneLocations locate_lanes(const LegendreBasis& basis,
+                                                                    double w, LaneDoubles t) {
+    const LaneDoubles zero = broadcast(0.0);
+    const LaneDoubles last = broadcast(static_cast<double>(basis.n_t - 1));
+    LaneDoubles q = t / w;
+    q = q >= 1.0 ? q : zero;
+    q = q < last ? q : last;
+    const LaneIndices k = __builtin_convertvector(q, LaneIndices);
+
+    const LaneDoubles a = __builtin_convertvector(k, LaneDoubles) * w;
+    const LaneDoubles b = w + a;
+    const LaneDoubles bounds_sum = a + b;
+    const LaneDoubles minus_midpoint = bounds_sum * -0.5;
+    LaneDoubles xi = t + minus_midpoint;
+    xi = xi + xi;
+    const LaneDoubles rounded_width = b - a;
+    xi = xi / rounded_width;
+    xi = xi < -1.0 ? broadcast(-1.0) : xi;
+    xi = xi > 1.0 ? broadcast(1.0) : xi;
+    return {k, xi};
+}
+
+/// The times first ... first + block_lanes - 1 as lanes; past the end of
+/// `times` the lanes hold 0.0, so that a last, shorter block is processed
+/// whole (only its lanes below times.size() - first belong to times).
+[[gnu::always_inline]] inline LaneDoubles load_time_block(std::span<const double> times,
+                                                          std::size_t first) {
+    if (times.size() - first >= block_lanes) {
+        return load_lanes(times.data() + first);
+    }
+    LaneDoubles lanes = broadcast(0.0);
+    for (std::size_t l = 0; first + l < times.size(); ++l) {
+        lanes[l] = times[first + l];
+    }
+    return lanes;
+}
+
+/// Stores the lanes of a block at out[first ...], as far as `out` reaches.
+[[gnu::always_inline]] inline void store_time_block(LaneDoubles lanes, std::span<double> out,
+                                                    std::size_t first) {
+    if (out.size() - first >= block_lanes) {
+        store_lanes(lanes, out.data() + first);
+        return;
+    }
+    for (std::size_t l = 0; first + l < out.size(); ++l) {
+        out[first + l] = lanes[l];
+    }
+}
+
+}  // namespace pwpoly::batch

@@ -1,0 +1,83 @@
+// The initialisation entry of pwpoly_numpy._kernels: the function table, and
+// the cancellation check installed in this extension's copy of the core.
+#include <Python.h>
+
+#include "kernel_entries.hpp"
+#include "kernel_guard.hpp"
+#include "kernel_scope.hpp"
+#include "py_ref.hpp"
+#include "support/cancellation.hpp"
+
+namespace pwpoly::numpy_binding {
+namespace {
+
+using binding::PyRef;
+
+// NOLINTBEGIN(cppcoreguidelines-pro-type-cstyle-cast)
+PyMethodDef kernel_functions[] = {
+    {"evaluate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&evaluate_entry)),
+     METH_FASTCALL,
+     "evaluate(degree, n_t, T, coefficients, columns, by_interval, times, out, derivative)"},
+    {"basis_rows", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&basis_rows_entry)),
+     METH_FASTCALL, "basis_rows(degree, n_t, T, times, derivative, data, indices, indptr, wide)"},
+    {"lagrange_points",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&lagrange_points_entry)),
+     METH_FASTCALL, "lagrange_points(degree, n_t, T, out)"},
+    {"transformation_triplets",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&transformation_triplets_entry)),
+     METH_FASTCALL, "transformation_triplets(degree, n_t, rows, cols, values)"},
+    {"transformation_csr",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&transformation_csr_entry)),
+     METH_FASTCALL, "transformation_csr(degree, n_t, data, indices, indptr)"},
+    {nullptr, nullptr, 0, nullptr},
+};
+// NOLINTEND(cppcoreguidelines-pro-type-cstyle-cast)
+
+PyModuleDef kernels_module = {
+    PyModuleDef_HEAD_INIT,
+    "pwpoly_numpy._kernels",
+    "Array kernels of pwpoly_numpy, on pwpoly's numerics core; called by the package only.",
+    -1,
+    kernel_functions,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+// Records the main thread, which alone runs signal handlers, from
+// threading.main_thread(); in a subinterpreter no thread handles them.
+void record_signal_thread() {
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+        return;
+    }
+    PyRef threading = PyRef::steal(PyImport_ImportModule("threading"));
+    PyRef main_thread =
+        threading ? PyRef::steal(PyObject_CallMethod(threading.get(), "main_thread", nullptr))
+                  : PyRef();
+    PyRef ident =
+        main_thread ? PyRef::steal(PyObject_GetAttrString(main_thread.get(), "ident")) : PyRef();
+    const unsigned long value = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
+    if (PyErr_Occurred() != nullptr) {
+        throw PythonErrorPending{};
+    }
+    set_signal_thread(value);
+}
+
+PyRef create_module() {
+    record_signal_thread();
+    install_cancellation_check(&check_for_interrupt);
+    PyRef module = PyRef::steal(PyModule_Create(&kernels_module));
+    if (!module) {
+        throw PythonErrorPending{};
+    }
+    return module;
+}
+
+}  // namespace
+}  // namespace pwpoly::numpy_binding
+
+PyMODINIT_FUNC PyInit__kernels() {
+    return pwpoly::numpy_binding::kernel_entry(
+        [] { return pwpoly::numpy_binding::create_module(); });
+}

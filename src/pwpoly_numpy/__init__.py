@@ -1,0 +1,262 @@
+"""NumPy companion of pwpoly: the same numbers, for whole arrays.
+
+Every function computes with pwpoly's own numerics core, so each number has
+the bits that the scalar calls of pwpoly give for the same input:
+
+- ``lagrange_points(degree, n_t, T)``: ``pwpoly.get_lagrange_points`` as an array;
+- ``transformation_triplets(degree, n_t)`` and ``transformation_matrix(degree, n_t)``:
+  the Lagrange-to-Legendre matrix as int64/float64 triplets or as a
+  ``scipy.sparse.csr_array``;
+- ``evaluate`` and ``evaluate_derivative``: one expansion (1-D coefficients)
+  or m expansions on the same grid (2-D coefficients of shape (N, m)) at
+  times of any shape;
+- ``basis_matrix``: the basis functions (or their time derivatives) at many
+  times as a sparse matrix with degree + 1 stored entries per row.
+
+Array inputs that are float64 and C-contiguous already are read where they
+are, their memory pinned for the call (it can be neither freed nor resized
+meanwhile); others are converted to a private float64 copy first. Results are
+new arrays that share no memory with the inputs. The array kernels run
+without the interpreter lock, so other threads go on meanwhile (as with
+NumPy's own functions, a thread that writes into an input while a call reads
+it gets results computed from the old or the new values), and a Ctrl-C stops
+them within a few tens of milliseconds. The functions that return sparse matrices
+need SciPy, imported when they are first called.
+"""
+
+from __future__ import annotations
+
+from typing import TYPE_CHECKING, Any, SupportsFloat, SupportsIndex, Union
+
+try:
+    import numpy
+except ImportError as error:
+    raise ImportError(
+        "pwpoly_numpy needs NumPy: install it with python3 -m pip install 'pwpoly[numpy]'"
+    ) from error
+
+import numpy.typing as npt
+
+from pwpoly_numpy import _kernels
+from pwpoly_numpy._arguments import (
+    check_evaluation_grid,
+    check_node_count,
+    check_transformation,
+    float64_input,
+    private_float64,
+    real,
+    real_array,
+    unsigned,
+)
+
+if TYPE_CHECKING:
+    import scipy.sparse
+
+__all__ = [
+    "basis_matrix",
+    "evaluate",
+    "evaluate_derivative",
+    "lagrange_points",
+    "transformation_matrix",
+    "transformation_triplets",
+]
+
+Unsigned = SupportsIndex
+"""An unsigned 32-bit integer: an int, bool or object with ``__index__``, 0 ... 4294967295."""
+Real = Union[SupportsFloat, SupportsIndex]
+"""A float, or an object with ``__float__`` or ``__index__``."""
+
+_INT32_MAX = 2147483647
+
+
+def _sparse_module(function: str) -> Any:
+    try:
+        import scipy.sparse
+    except ImportError as error:
+        raise ImportError(
+            f"pwpoly_numpy.{function} needs SciPy: install it with "
+            "python3 -m pip install 'pwpoly[scipy]'"
+        ) from error
+    return scipy.sparse
+
+
+def lagrange_points(degree: Unsigned, n_t: Unsigned, T: Real) -> npt.NDArray[numpy.float64]:
+    """The Lagrange nodes of [0, T], as ``pwpoly.get_lagrange_points``.
+
+    Returns a float64 array of shape (n_t * degree + 1,), in global node order
+    (node c of interval k at position k * degree + c; shared interval ends
+    once, the last node T itself). Degree 0 or n_t = 0 give ``[T]``.
+    """
+    degree_ = unsigned(degree, "degree")
+    n_t_ = unsigned(n_t, "n_t")
+    end = real(T, "T")
+    out = numpy.empty(check_node_count(degree_, n_t_), dtype=numpy.float64)
+    _kernels.lagrange_points(degree_, n_t_, end, out)
+    return out
+
+
+def _transformation_size(degree: Unsigned, n_t: Unsigned) -> tuple[int, int, int]:
+    degree_ = unsigned(degree, "degree")
+    n_t_ = unsigned(n_t, "n_t")
+    return degree_, n_t_, check_transformation(degree_, n_t_)
+
+
+def transformation_triplets(
+    degree: Unsigned, n_t: Unsigned
+) -> tuple[npt.NDArray[numpy.int64], npt.NDArray[numpy.int64], npt.NDArray[numpy.float64]]:
+    """The Lagrange-to-Legendre matrix as (rows, cols, values) arrays.
+
+    Three arrays of shape ((degree + 1)**2 * n_t,): int64 row indices, int64
+    column indices and float64 values, equal element by element to the lists
+    of ``pwpoly.lagrange_to_legendre_basis_transformation`` (row-major order;
+    row p * n_t + k is the coefficient of P_p on interval k, column g is
+    Lagrange node g). ValueError for degree 0.
+    """
+    degree_, n_t_, count = _transformation_size(degree, n_t)
+    rows = numpy.empty(count, dtype=numpy.int64)
+    cols = numpy.empty(count, dtype=numpy.int64)
+    values = numpy.empty(count, dtype=numpy.float64)
+    _kernels.transformation_triplets(degree_, n_t_, rows, cols, values)
+    return rows, cols, values
+
+
+def transformation_matrix(degree: Unsigned, n_t: Unsigned) -> scipy.sparse.csr_array:
+    """The Lagrange-to-Legendre matrix as a ``scipy.sparse.csr_array``.
+
+    Shape ((degree + 1) * n_t, n_t * degree + 1), with the (degree + 1)**2 * n_t
+    stored entries of ``transformation_triplets`` (explicit zeros stay
+    stored), int32 indices, sorted and without duplicates. ``M @ values`` at
+    the Lagrange nodes gives Legendre coefficients in pwpoly's flat layout.
+    Needs SciPy.
+    """
+    sparse = _sparse_module("transformation_matrix")
+    degree_, n_t_, count = _transformation_size(degree, n_t)
+    rows = (degree_ + 1) * n_t_
+    data = numpy.empty(count, dtype=numpy.float64)
+    indices = numpy.empty(count, dtype=numpy.int32)
+    indptr = numpy.empty(rows + 1, dtype=numpy.int32)
+    _kernels.transformation_csr(degree_, n_t_, data, indices, indptr)
+    return _canonical_csr(sparse, data, indices, indptr, (rows, n_t_ * degree_ + 1))
+
+
+def _canonical_csr(
+    sparse: Any, data: Any, indices: Any, indptr: Any, shape: tuple[int, int]
+) -> Any:
+    matrix = sparse.csr_array((data, indices, indptr), shape=shape, copy=False)
+    # Sorted and free of duplicates by construction: say so, instead of
+    # letting SciPy find out by a scan.
+    matrix.has_canonical_format = True
+    return matrix
+
+
+def _grid(degree: Unsigned, n_t: Unsigned, T: Real) -> tuple[int, int, float, int]:
+    degree_ = unsigned(degree, "degree")
+    n_t_ = unsigned(n_t, "n_t")
+    end = real(T, "T")
+    return degree_, n_t_, end, check_evaluation_grid(degree_, n_t_)
+
+
+def _evaluate(
+    degree: Unsigned,
+    n_t: Unsigned,
+    T: Real,
+    coefficients: npt.ArrayLike,
+    times: npt.ArrayLike,
+    derivative: bool,
+) -> npt.NDArray[numpy.float64]:
+    degree_, n_t_, end, count = _grid(degree, n_t, T)
+    given = real_array(coefficients, "coefficients")
+    if given.ndim not in (1, 2) or given.shape[0] != count:
+        raise ValueError(
+            f"argument 'coefficients': expected shape ({count},) or ({count}, m) for "
+            f"n_t * (degree + 1) = {count} coefficients, got shape {given.shape}"
+        )
+    columns = 1 if given.ndim == 1 else given.shape[1]
+    at = float64_input(times, "times")
+    shape = at.shape if given.ndim == 1 else (*at.shape, columns)
+    out = numpy.empty(shape, dtype=numpy.float64)
+    if out.size == 0:
+        return out
+    # One expansion at many times: the coefficients of each interval side by
+    # side (a private copy, one pass), so that a time reads one cache line of
+    # them rather than degree + 1 lines spread over the whole vector.
+    by_interval = given.ndim == 1 and at.size >= count
+    if by_interval:
+        rows = private_float64(given.reshape(degree_ + 1, n_t_).T)
+    else:
+        rows = float64_input(given, "coefficients")
+    _kernels.evaluate(degree_, n_t_, end, rows, columns, by_interval, at, out, derivative)
+    return out
+
+
+def evaluate(
+    degree: Unsigned,
+    n_t: Unsigned,
+    T: Real,
+    coefficients: npt.ArrayLike,
+    times: npt.ArrayLike,
+) -> npt.NDArray[numpy.float64]:
+    """Values of piecewise Legendre expansions at `times`.
+
+    `coefficients` has shape (N,), N = n_t * (degree + 1), in pwpoly's flat
+    layout (the coefficient of P_i on interval k at index k + n_t * i), or
+    shape (N, m) for m expansions on the same grid, one per column. `times`
+    has any shape, a scalar included. Returns a new float64 array of shape
+    ``times.shape`` for 1-D coefficients and ``times.shape + (m,)`` for 2-D.
+    Each element is, bit for bit, what ``pwpoly.LegendreBasisEvaluator(degree,
+    n_t, T)`` with ``set_dofs`` of that column returns from ``evaluate_at`` at
+    that time. Bool, integer and float arrays are converted to float64 (as
+    ``float()`` converts their items), object arrays item by item; complex,
+    string, bytes, datetime and structured arrays raise TypeError.
+    """
+    return _evaluate(degree, n_t, T, coefficients, times, derivative=False)
+
+
+def evaluate_derivative(
+    degree: Unsigned,
+    n_t: Unsigned,
+    T: Real,
+    coefficients: npt.ArrayLike,
+    times: npt.ArrayLike,
+) -> npt.NDArray[numpy.float64]:
+    """Time derivatives of piecewise Legendre expansions at `times`.
+
+    Shapes and conversions as ``evaluate``: a new float64 array of shape
+    ``times.shape`` for 1-D coefficients, ``times.shape + (m,)`` for 2-D ones.
+    Each element is, bit for bit, what ``evaluate_derivative_at`` of
+    ``pwpoly.LegendreBasisEvaluator`` returns.
+    """
+    return _evaluate(degree, n_t, T, coefficients, times, derivative=True)
+
+
+def basis_matrix(
+    degree: Unsigned,
+    n_t: Unsigned,
+    T: Real,
+    times: npt.ArrayLike,
+    derivative: bool = False,
+) -> scipy.sparse.csr_array:
+    """All basis functions (or their time derivatives) at many times, sparse.
+
+    A ``scipy.sparse.csr_array`` of shape (times.size, N), N = n_t * (degree + 1),
+    one row per time in the C order of `times`. Row j holds degree + 1 stored
+    entries, at columns k + n_t * i (i ascending) for the interval k of
+    ``times[j]``: bit for bit the entries that
+    ``pwpoly.LegendreBasis(degree, n_t, T).evaluate_all_basis_functions(t)``
+    (or ``evaluate_all_basis_function_derivatives(t)`` when `derivative` is
+    true) puts there, stored even where they are 0.0. So
+    ``basis_matrix(...) @ coefficients`` evaluates an expansion at all times
+    (up to rounding: the product sums in another order). Indices are int32,
+    or int64 beyond 2**31 - 1 stored entries. Needs SciPy.
+    """
+    sparse = _sparse_module("basis_matrix")
+    degree_, n_t_, end, count = _grid(degree, n_t, T)
+    at = float64_input(times, "times").reshape(-1)
+    stored = at.size * (degree_ + 1)
+    wide = stored > _INT32_MAX
+    index_type = numpy.int64 if wide else numpy.int32
+    data = numpy.empty(stored, dtype=numpy.float64)
+    indices = numpy.empty(stored, dtype=index_type)
+    indptr = numpy.empty(at.size + 1, dtype=index_type)
+    _kernels.basis_rows(degree_, n_t_, end, at, bool(derivative), data, indices, indptr, wide)
+    return _canonical_csr(sparse, data, indices, indptr, (at.size, count))

@@ -1,0 +1,156 @@
+"""Argument conversion and the size limits of pwpoly_numpy.
+
+Numbers are converted as pwpoly converts them (unsigned 32-bit integers
+through ``__index__``, floats through ``__float__`` or ``__index__``), arrays
+to private float64 copies, and every refusal names its argument.
+"""
+
+from __future__ import annotations
+
+import operator
+from typing import Any
+
+import numpy
+import numpy.typing as npt
+
+UNSIGNED_MAX = 4294967295
+"""Largest count or index: pwpoly's counts are unsigned 32-bit integers."""
+
+MAX_FLOATS = 2147483647 // 8
+"""Most float64 values in one vector of pwpoly (2147483647 bytes)."""
+
+MAX_INTERVALS_WITH_NODES = 2147483647 // 16
+"""Most intervals for which pwpoly places Lagrange nodes (16 bytes each)."""
+
+REAL_KINDS = "biuf"
+"""NumPy dtype kinds converted as real numbers: bool, signed, unsigned, float."""
+
+
+def unsigned(value: object, name: str) -> int:
+    """`value` as an unsigned 32-bit integer, through ``__index__``."""
+    try:
+        number = operator.index(value)  # type: ignore[call-overload]
+    except TypeError as error:
+        raise TypeError(f"argument '{name}': {error}") from None
+    if not 0 <= number <= UNSIGNED_MAX:
+        raise OverflowError(f"argument '{name}': must be 0 ... {UNSIGNED_MAX}, not {number}")
+    return number
+
+
+def real(value: object, name: str) -> float:
+    """`value` as a float, as pwpoly converts a float argument: a float as it
+    is, else through ``__float__``, else through ``__index__``."""
+    kind = type(value)
+    try:
+        if kind is float:
+            return value  # type: ignore[return-value]
+        if hasattr(kind, "__float__"):
+            return float(value)  # type: ignore[arg-type]
+        if hasattr(kind, "__index__"):
+            return float(operator.index(value))  # type: ignore[call-overload]
+    except TypeError as error:
+        raise TypeError(f"argument '{name}': {error}") from None
+    except OverflowError as error:
+        raise OverflowError(f"argument '{name}': {error}") from None
+    raise TypeError(f"argument '{name}': must be real number, not {kind.__name__}")
+
+
+def real_array(value: object, name: str) -> npt.NDArray[Any]:
+    """`value` as an array of real numbers (not yet a private copy).
+
+    Arrays of bool, integer and float dtypes are taken as they are; the items
+    of an object array are converted one by one as `real` converts a number.
+    Complex, string, bytes, datetime, timedelta and structured dtypes are
+    refused: a complex value has no float of its own (take ``.real`` to mean
+    its real part)."""
+    try:
+        array = numpy.asarray(value)
+    except (TypeError, ValueError, OverflowError) as error:
+        raise type(error)(f"argument '{name}': {error}") from None
+    kind = array.dtype.kind
+    if kind in REAL_KINDS:
+        return array
+    if kind == "O":
+        items = [real(item, name) for item in array.flat]
+        return numpy.array(items, dtype=numpy.float64).reshape(array.shape)
+    if kind == "c":
+        raise TypeError(
+            f"argument '{name}': complex values are not accepted (dtype {array.dtype}); "
+            "pass their real part, x.real, if that is what is meant"
+        )
+    raise TypeError(
+        f"argument '{name}': expected real numbers, got an array of dtype {array.dtype}"
+    )
+
+
+def private_float64(array: npt.ArrayLike) -> npt.NDArray[numpy.float64]:
+    """A new C-contiguous float64 copy of `array`, which no other code can
+    reach while a kernel reads it."""
+    return numpy.array(array, dtype=numpy.float64, order="C", copy=True)
+
+
+def float64_input(value: object, name: str) -> npt.NDArray[numpy.float64]:
+    """`value` as a C-contiguous float64 array for a kernel to read: the array
+    itself when it is one already (the kernel pins its memory for the call),
+    else a private converted copy."""
+    array = real_array(value, name)
+    if (
+        array.dtype.kind == "f"
+        and array.dtype.itemsize == 8
+        and array.dtype.isnative
+        and array.flags.c_contiguous
+        and array.flags.aligned
+    ):
+        return array
+    return private_float64(array)
+
+
+def check_evaluation_grid(degree: int, n_t: int) -> int:
+    """N = n_t * (degree + 1), after checking that the grid has intervals and
+    that N floats fit one of pwpoly's vectors."""
+    if n_t == 0:
+        raise ValueError(
+            "argument 'n_t': must be at least 1: a grid without intervals has nothing to evaluate"
+        )
+    count = n_t * (degree + 1)
+    if count > MAX_FLOATS:
+        raise ValueError(
+            f"arguments 'degree' and 'n_t': n_t * (degree + 1) = {count} coefficients exceed "
+            f"the size limit of {MAX_FLOATS} float64 values"
+        )
+    return count
+
+
+def check_node_count(degree: int, n_t: int) -> int:
+    """The node count n_t * degree + 1, after pwpoly's size checks of the
+    node list."""
+    if n_t > MAX_INTERVALS_WITH_NODES:
+        raise ValueError(
+            f"argument 'n_t': {n_t} intervals exceed the size limit of "
+            f"{MAX_INTERVALS_WITH_NODES} for Lagrange nodes"
+        )
+    count = n_t * degree + 1
+    if count > MAX_FLOATS:
+        raise ValueError(
+            f"arguments 'degree' and 'n_t': n_t * degree + 1 = {count} nodes exceed the "
+            f"size limit of {MAX_FLOATS} float64 values"
+        )
+    return count
+
+
+def check_transformation(degree: int, n_t: int) -> int:
+    """The stored-entry count (degree + 1)**2 * n_t of the transformation,
+    after its checks."""
+    if degree == 0:
+        raise ValueError(
+            "argument 'degree': the Lagrange to Legendre transformation needs degree >= 1 "
+            "(degree 0 has one node per interval)"
+        )
+    check_node_count(degree, n_t)
+    count = (degree + 1) ** 2 * n_t
+    if count > MAX_FLOATS:
+        raise ValueError(
+            f"arguments 'degree' and 'n_t': (degree + 1)**2 * n_t = {count} stored entries "
+            f"exceed the size limit of {MAX_FLOATS} float64 values"
+        )
+    return count

@@ -1,0 +1,34 @@
+# The private extension of pwpoly_numpy: kernels that fill arrays made by the
+# package's Python layer (C-contiguous, of the types named).
+
+from typing import Any
+
+def evaluate(
+    degree: int,
+    n_t: int,
+    T: float,
+    coefficients: Any,
+    columns: int,
+    by_interval: bool,
+    times: Any,
+    out: Any,
+    derivative: bool,
+    /,
+) -> None: ...
+def basis_rows(
+    degree: int,
+    n_t: int,
+    T: float,
+    times: Any,
+    derivative: bool,
+    data: Any,
+    indices: Any,
+    indptr: Any,
+    wide: bool,
+    /,
+) -> None: ...
+def lagrange_points(degree: int, n_t: int, T: float, out: Any, /) -> None: ...
+def transformation_triplets(
+    degree: int, n_t: int, rows: Any, cols: Any, values: Any, /
+) -> None: ...
+def transformation_csr(degree: int, n_t: int, data: Any, indices: Any, indptr: Any, /) -> None: ...
