@@ -170,6 +170,79 @@ def ppoly_array_setup() -> dict:
     }
 
 
+BUFFER_SIZES = (N, 10 * N)
+"""Coefficient counts of the buffer rows: the usual N, and ten times as many."""
+
+
+def buffer_setup(size: int, kind: str) -> dict:
+    """A grid of `size` coefficients and those coefficients held as `kind`: one
+    of "float64", "float32", "int64" (NumPy arrays) or "array" (array('d'))."""
+    import numpy
+
+    n_t = size // (DEGREE + 1)
+    values = numpy.random.default_rng(2024).uniform(-1.0, 1.0, size)
+    buffers = {
+        "float64": values,
+        "float32": values.astype(numpy.float32),
+        "int64": (values * 2.0**62).astype(numpy.int64),
+        "array": array.array("d", values.tobytes()),
+    }
+    evaluator = pwpoly.LegendreBasisEvaluator(DEGREE, n_t, T)
+    evaluator.set_dofs(values)
+    return {
+        "basis": pwpoly.LegendreBasis(DEGREE, n_t, T),
+        "evaluator": evaluator,
+        "t": TIME,
+        "buffer": buffers[kind],
+        "values": values,
+        "float64": numpy.float64,
+    }
+
+
+def buffer_cases() -> list:
+    """set_dofs and LegendreBasis.evaluate_at on NumPy arrays and array('d'),
+    at two sizes, each beside the NumPy operation that touches the same data."""
+    rows = []
+    for size in BUFFER_SIZES:
+        n_t = size // (DEGREE + 1)
+        evaluator = f"LegendreBasisEvaluator({DEGREE}, {n_t}, T)"
+        for kind, label, baseline, baseline_stmt in (
+            ("float64", "ndarray float64", "ndarray.copy()", "values.copy()"),
+            ("array", "array('d')", "ndarray.copy()", "values.copy()"),
+            ("float32", "ndarray float32", "ndarray.astype(float64)", "buffer.astype(float64)"),
+            ("int64", "ndarray int64", "ndarray.astype(float64)", "buffer.astype(float64)"),
+        ):
+            rows.append(
+                Case(
+                    key=f"buffer.set_dofs.{kind}.{size}",
+                    operation=f"`{evaluator}.set_dofs(buffer)`, {label}, {size} items",
+                    stmt="evaluator.set_dofs(buffer)",
+                    baseline=f"`{baseline}`, {label}, {size} items",
+                    baseline_stmt=baseline_stmt,
+                    setup=lambda size=size, kind=kind: buffer_setup(size, kind),
+                    target=1.5,
+                    needs=("numpy",),
+                )
+            )
+        rows.append(
+            Case(
+                key=f"buffer.basis.evaluate_at.float64.{size}",
+                operation=(
+                    f"`LegendreBasis({DEGREE}, {n_t}, T).evaluate_at(t, buffer)`, "
+                    f"ndarray float64, {size} items"
+                ),
+                stmt="basis.evaluate_at(t, buffer)",
+                baseline=f"`{evaluator}.evaluate_at(t)`",
+                baseline_stmt="evaluator.evaluate_at(t)",
+                setup=lambda size=size: buffer_setup(size, "float64"),
+                target=4.0,
+                unroll=20,
+                needs=("numpy",),
+            )
+        )
+    return rows
+
+
 def all_cases() -> list:
     evaluator = f"LegendreBasisEvaluator({DEGREE}, {N_T_COEFFICIENTS}, T)"
     basis = f"LegendreBasis({DEGREE}, {N_T_COEFFICIENTS}, T)"
@@ -178,7 +251,10 @@ def all_cases() -> list:
     list_floor, list_floor_stmt = FLOAT_LIST_FLOOR
     nodes = N_T_NODES * DEGREE + 1
     triplets = (DEGREE + 1) ** 2 * N_T_COEFFICIENTS
+    from companion_cases import companion_cases
+
     return [
+        *companion_cases(),
         Case(
             key="evaluator.evaluate_at",
             operation=f"`{evaluator}.evaluate_at(t)`",
@@ -298,4 +374,5 @@ def all_cases() -> list:
             item="point",
             needs=("numpy", "scipy"),
         ),
+        *buffer_cases(),
     ]

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "buffer_items.hpp"
 #include "py_ref.hpp"
 #include "python_error.hpp"
 #include "support/cancellation.hpp"
@@ -50,7 +51,11 @@ void check_float_sequence(PyObject* object);
 /// item, a sink with a reserve(count) member learns the expected length (a
 /// hint only: the items actually produced decide). Exact lists and
 /// tuples are walked directly, re-reading the length at every step as their
-/// iterators do; other sequences go through the iterator protocol. Each item
+/// iterators do; bytes, bytearray, memoryview, array.array and numpy.ndarray
+/// objects (exactly these types) of a known item format are read from their
+/// exported buffers (convert_buffer_items, which also states what a sink may
+/// add to take runs of items or the whole buffer); other sequences go
+/// through the iterator protocol. Each item
 /// is converted as by to_float(); the first failure ends the conversion.
 /// Every few thousand items the conversion polls for cancellation (Ctrl-C).
 template <class Sink>
@@ -109,6 +114,45 @@ inline double item_to_float(PyObject* item) {
 /// Clears the error of a failed __len__, except KeyboardInterrupt and
 /// SystemExit (and their subclasses), which are thrown on.
 void discard_length_error();
+
+/// The conversion of a sequence that is neither an exact list nor an exact
+/// tuple (see convert_float_sequence).
+template <class Sink>
+std::size_t convert_other_sequence(PyObject* object, Sink& sink) {
+    constexpr bool reserves = requires(Sink& s) { s.reserve(std::size_t{}); };
+    // The exact exporter types run no Python code while iterated: their
+    // buffer holds the same items.
+    if (BufferItems items; items.open(object)) {
+        if constexpr (reserves) {
+            sink.reserve(items.size());
+        }
+        return convert_buffer_items(items, sink);
+    }
+    // The length is only a hint; a failing __len__ is not an error, unless it
+    // is the caller's way of stopping: Ctrl-C and sys.exit() pass through.
+    const Py_ssize_t hint = PyObject_Size(object);
+    if (hint < 0) {
+        discard_length_error();
+    } else if constexpr (reserves) {
+        // Other sequences may overstate their length: reserve modestly.
+        sink.reserve(std::min<std::size_t>(static_cast<std::size_t>(hint), 1U << 16));
+    }
+    PyRef iterator = PyRef::steal(PyObject_GetIter(object));
+    if (!iterator) {
+        throw_python_error();
+    }
+    std::size_t index = 0;
+    CancellationCounter poll;
+    while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
+        poll.tick();
+        sink(index, item_to_float(item.get()));
+        ++index;
+    }
+    if (PyErr_Occurred() != nullptr) {
+        throw_python_error();
+    }
+    return index;
+}
 }  // namespace detail
 
 template <class Sink>
@@ -161,30 +205,7 @@ std::size_t convert_float_sequence(PyObject* object, Sink&& sink) {
         }
         return count;
     }
-    // The length is only a hint; a failing __len__ is not an error, unless it
-    // is the caller's way of stopping: Ctrl-C and sys.exit() pass through.
-    const Py_ssize_t hint = PyObject_Size(object);
-    if (hint < 0) {
-        detail::discard_length_error();
-    } else if constexpr (reserves) {
-        // Other sequences may overstate their length: reserve modestly.
-        sink.reserve(std::min<std::size_t>(static_cast<std::size_t>(hint), 1U << 16));
-    }
-    PyRef iterator = PyRef::steal(PyObject_GetIter(object));
-    if (!iterator) {
-        throw_python_error();
-    }
-    std::size_t index = 0;
-    CancellationCounter poll;
-    while (PyRef item = PyRef::steal(PyIter_Next(iterator.get()))) {
-        poll.tick();
-        sink(index, detail::item_to_float(item.get()));
-        ++index;
-    }
-    if (PyErr_Occurred() != nullptr) {
-        throw_python_error();
-    }
-    return index;
+    return detail::convert_other_sequence(object, sink);
 }
 
 }  // namespace pwpoly::binding

@@ -60,6 +60,20 @@ public:
         check_sequence_length(index);
     }
 
+    // A buffer's items all convert, so only the interval's are read, and
+    // only when the length test will pass.
+    std::size_t read_buffer(const BufferItems& items) {
+        const std::size_t count = items.size();
+        if (count > 0) {
+            check_sequence_length(count - 1);
+        }
+        if (next_ != no_more && count >= end_) {
+            coefficients_.resize((end_ - 1 - next_) / stride_ + 1);
+            items.read(next_, stride_, coefficients_.size(), coefficients_.data());
+        }
+        return count;
+    }
+
     [[nodiscard]] const std::vector<double>& coefficients() const { return coefficients_; }
 
 private:

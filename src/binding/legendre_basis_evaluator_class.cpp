@@ -46,6 +46,16 @@ public:
             check_sequence_length(index);
         }
     }
+    // Items first ... last - 1 of a buffer, straight into the new vector.
+    void write_items(const BufferItems& items, std::size_t first, std::size_t last) {
+        const std::size_t stop = std::min(last, values_.size());
+        if (first < stop) {
+            items.read(first, 1, stop - first, values_.data() + first);
+        }
+        if (last > values_.size()) {
+            check_sequence_length(last - 1);
+        }
+    }
     [[nodiscard]] CoefficientVector take() { return std::move(values_); }
 
 private:
