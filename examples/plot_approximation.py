@@ -11,7 +11,9 @@ current folder):
   Lagrange (nodal) basis functions of the same interval, which are obtained
   from the Lagrange-to-Legendre matrix.
 
-Needs matplotlib (pip install matplotlib).
+The curves are evaluated on whole arrays of times with pwpoly_numpy, the NumPy
+companion of pwpoly. Needs matplotlib (python3 -m pip install ".[plot]"),
+which brings NumPy.
 
     python3 examples/plot_approximation.py [OUTPUT_FOLDER]
 """
@@ -19,7 +21,6 @@ Needs matplotlib (pip install matplotlib).
 from __future__ import annotations
 
 import argparse
-import math
 import sys
 from pathlib import Path
 
@@ -29,20 +30,25 @@ try:
 except ImportError:
     sys.exit("plot_approximation.py needs matplotlib: python3 -m pip install matplotlib")
 
-import pwpoly
+import numpy as np
+import numpy.typing as npt
+
+import pwpoly_numpy
+
+FloatArray = npt.NDArray[np.float64]
 
 SAMPLES_PER_INTERVAL = 120
 
 
-def f(t: float) -> float:
-    return math.exp(-t) * math.sin(3.0 * t)
+def f(t: FloatArray) -> FloatArray:
+    return np.asarray(np.exp(-t) * np.sin(3.0 * t), dtype=np.float64)
 
 
-def df(t: float) -> float:
-    return math.exp(-t) * (3.0 * math.cos(3.0 * t) - math.sin(3.0 * t))
+def df(t: FloatArray) -> FloatArray:
+    return np.asarray(np.exp(-t) * (3.0 * np.cos(3.0 * t) - np.sin(3.0 * t)), dtype=np.float64)
 
 
-def interval_times(n_t: int, T: float, k: int) -> list[float]:
+def interval_times(n_t: int, T: float, k: int) -> FloatArray:
     """Sample times on interval k, from its left end to just below its right end.
 
     A time exactly on a break point belongs to one interval only, so each
@@ -50,21 +56,21 @@ def interval_times(n_t: int, T: float, k: int) -> list[float]:
     """
     a = k * T / n_t
     b = (k + 1) * T / n_t
-    times = [a + (b - a) * i / SAMPLES_PER_INTERVAL for i in range(SAMPLES_PER_INTERVAL)]
-    return [*times, math.nextafter(b, a)]
+    times = np.linspace(a, b, SAMPLES_PER_INTERVAL + 1, dtype=np.float64)
+    times[-1] = np.nextafter(b, a)
+    return times
 
 
-def all_times(n_t: int, T: float) -> list[float]:
-    return [T * i / (n_t * SAMPLES_PER_INTERVAL) for i in range(n_t * SAMPLES_PER_INTERVAL + 1)]
+def all_times(n_t: int, T: float) -> FloatArray:
+    return np.linspace(0.0, T, n_t * SAMPLES_PER_INTERVAL + 1, dtype=np.float64)
 
 
-def legendre_coefficients(degree: int, n_t: int, nodal_values: list[float]) -> list[float]:
+def legendre_coefficients(degree: int, n_t: int, nodal_values: FloatArray) -> FloatArray:
     """Applies the Lagrange-to-Legendre matrix, given as triplets, to nodal values."""
-    rows, columns, values = pwpoly.lagrange_to_legendre_basis_transformation(degree, n_t)
-    coefficients = [0.0] * (n_t * (degree + 1))
-    for row, column, weight in zip(rows, columns, values):
-        coefficients[row] += weight * nodal_values[column]
-    return coefficients
+    rows, columns, values = pwpoly_numpy.transformation_triplets(degree, n_t)
+    contributions = values * nodal_values[columns]
+    sums = np.bincount(rows, weights=contributions, minlength=n_t * (degree + 1))
+    return np.asarray(sums, dtype=np.float64)
 
 
 def mark_break_points(axes: Axes, n_t: int, T: float) -> None:
@@ -80,11 +86,14 @@ def mark_break_points(axes: Axes, n_t: int, T: float) -> None:
 
 
 def plot_approximation(path: Path, degree: int, n_t: int, T: float) -> None:
-    nodes = pwpoly.get_lagrange_points(degree, n_t, T)
-    nodal_values = [f(t) for t in nodes]
-    evaluator = pwpoly.LegendreBasisEvaluator(degree, n_t, T)
-    evaluator.set_dofs(legendre_coefficients(degree, n_t, nodal_values))
+    nodes = pwpoly_numpy.lagrange_points(degree, n_t, T)
+    nodal_values = f(nodes)
+    coefficients = legendre_coefficients(degree, n_t, nodal_values)
     exact_times = all_times(n_t, T)
+    # Row k: the samples of interval k.
+    pieces = np.array([interval_times(n_t, T, k) for k in range(n_t)])
+    values = pwpoly_numpy.evaluate(degree, n_t, T, coefficients, pieces)
+    derivatives = pwpoly_numpy.evaluate_derivative(degree, n_t, T, coefficients, pieces)
 
     figure = Figure(figsize=(9.0, 7.0), layout="constrained")
     value_axes, derivative_axes = figure.subplots(2, 1, sharex=True)
@@ -94,17 +103,16 @@ def plot_approximation(path: Path, degree: int, n_t: int, T: float) -> None:
 
     value_axes.plot(
         exact_times,
-        [f(t) for t in exact_times],
+        f(exact_times),
         color="black",
         linewidth=2.5,
         alpha=0.35,
         label=r"$f(t) = e^{-t} \sin 3t$",
     )
     for k in range(n_t):
-        times = interval_times(n_t, T, k)
         value_axes.plot(
-            times,
-            [evaluator.evaluate_at(t) for t in times],
+            pieces[k],
+            values[k],
             color="tab:blue",
             linewidth=1.5,
             label="approximation" if k == 0 else None,
@@ -118,29 +126,30 @@ def plot_approximation(path: Path, degree: int, n_t: int, T: float) -> None:
         label="Lagrange nodes (interpolated values)",
     )
     mark_break_points(value_axes, n_t, T)
-    value_axes.set_title("Values: evaluate_at(t)")
+    value_axes.set_title("Values: pwpoly_numpy.evaluate")
     value_axes.set_ylabel("value")
     value_axes.legend(loc="upper right")
 
     derivative_axes.plot(
         exact_times,
-        [df(t) for t in exact_times],
+        df(exact_times),
         color="black",
         linewidth=2.5,
         alpha=0.35,
         label=r"$df/dt$",
     )
     for k in range(n_t):
-        times = interval_times(n_t, T, k)
         derivative_axes.plot(
-            times,
-            [evaluator.evaluate_derivative_at(t) for t in times],
+            pieces[k],
+            derivatives[k],
             color="tab:red",
             linewidth=1.5,
             label="derivative of the approximation" if k == 0 else None,
         )
     mark_break_points(derivative_axes, n_t, T)
-    derivative_axes.set_title("Time derivatives: evaluate_derivative_at(t), one piece per interval")
+    derivative_axes.set_title(
+        "Time derivatives: pwpoly_numpy.evaluate_derivative, one piece per interval"
+    )
     derivative_axes.set_xlabel("time t")
     derivative_axes.set_ylabel("time derivative")
     derivative_axes.legend(loc="upper right")
@@ -149,11 +158,12 @@ def plot_approximation(path: Path, degree: int, n_t: int, T: float) -> None:
 
 
 def plot_basis_functions(path: Path, degree: int, n_t: int, T: float, k: int) -> None:
-    basis = pwpoly.LegendreBasis(degree, n_t, T)
-    nodes = pwpoly.get_lagrange_points(degree, n_t, T)
-    rows, columns, values = pwpoly.lagrange_to_legendre_basis_transformation(degree, n_t)
+    nodes = pwpoly_numpy.lagrange_points(degree, n_t, T)
+    rows, columns, values = pwpoly_numpy.transformation_triplets(degree, n_t)
     times = all_times(n_t, T)
+    pieces = np.array([interval_times(n_t, T, j) for j in range(n_t)])
     colors = ["tab:blue", "tab:orange", "tab:green", "tab:red", "tab:purple", "tab:brown"]
+    count = n_t * (degree + 1)
 
     figure = Figure(figsize=(11.0, 4.6), layout="constrained")
     legendre_axes, lagrange_axes = figure.subplots(1, 2, sharey=True)
@@ -161,16 +171,17 @@ def plot_basis_functions(path: Path, degree: int, n_t: int, T: float, k: int) ->
         f"Basis functions of interval {k} (degree {degree}, {n_t} intervals of [0, {T:g}])"
     )
 
-    # Legendre: entry k + n_t * i of the table is P_i on interval k, zero
-    # elsewhere. Each interval is drawn on its own, so that the jumps at its
-    # ends are not joined by lines.
+    # Legendre: basis function (k, i) has the single coefficient 1 at index
+    # k + n_t * i; all degree + 1 of them are evaluated at once, one column
+    # each. Each interval is drawn on its own, so that the jumps at its ends
+    # are not joined by lines.
+    legendre_columns = np.eye(count)[:, [k + n_t * i for i in range(degree + 1)]]
+    legendre_values = pwpoly_numpy.evaluate(degree, n_t, T, legendre_columns, pieces)
     for j in range(n_t):
-        piece = interval_times(n_t, T, j)
-        tables = [basis.evaluate_all_basis_functions(t) for t in piece]
         for i in range(degree + 1):
             legendre_axes.plot(
-                piece,
-                [table[k + n_t * i] for table in tables],
+                pieces[j],
+                legendre_values[j, :, i],
                 color=colors[i % len(colors)],
                 label=f"$P_{{{i}}}$: coefficient index {k + n_t * i}" if j == 0 else None,
             )
@@ -181,12 +192,13 @@ def plot_basis_functions(path: Path, degree: int, n_t: int, T: float, k: int) ->
 
     # Lagrange: the basis function of node g has the nodal values e_g, so its
     # Legendre coefficients are column g of the transformation.
+    lagrange_columns = np.zeros((count, degree + 1))
+    for c in range(degree + 1):
+        in_column = columns == k * degree + c
+        lagrange_columns[rows[in_column], c] = values[in_column]
+    lagrange_values = pwpoly_numpy.evaluate(degree, n_t, T, lagrange_columns, times)
     for c in range(degree + 1):
         g = k * degree + c
-        coefficients = [0.0] * (n_t * (degree + 1))
-        for row, column, weight in zip(rows, columns, values):
-            if column == g:
-                coefficients[row] = weight
         shared = ""
         if c == 0 and k > 0:
             shared = f" (shared with interval {k - 1})"
@@ -194,12 +206,12 @@ def plot_basis_functions(path: Path, degree: int, n_t: int, T: float, k: int) ->
             shared = f" (shared with interval {k + 1})"
         lagrange_axes.plot(
             times,
-            [basis.evaluate_at(t, coefficients) for t in times],
+            lagrange_values[:, c],
             color=colors[c % len(colors)],
             label=f"node {g}{shared}",
         )
         lagrange_axes.plot([nodes[g]], [1.0], "o", color=colors[c % len(colors)])
-    lagrange_axes.plot(nodes, [0.0] * len(nodes), "k|", markersize=12, label="Lagrange nodes")
+    lagrange_axes.plot(nodes, np.zeros(nodes.size), "k|", markersize=12, label="Lagrange nodes")
     mark_break_points(lagrange_axes, n_t, T)
     lagrange_axes.set_title("Lagrange basis: 1 at its own node, 0 at the others")
     lagrange_axes.set_xlabel("time t")

@@ -1,0 +1,190 @@
+"""The measured operations of pwpoly_numpy, the NumPy companion, for run.py.
+
+Each row times a pwpoly_numpy call beside a NumPy or SciPy baseline on the
+same grid (degree 3, 25000 intervals) in the same run. Two more targets need
+what run.py does not do per row, a wall clock across threads and a peak of
+memory in a fresh interpreter: ``bench/companion.py`` measures those.
+"""
+
+from __future__ import annotations
+
+import cases
+
+EVALUATION_TIMES = 1_000_000
+COLUMN_TIMES = 100_000
+COLUMNS = 64
+MATRIX_TIMES = 100_000
+N_T = cases.N_T_COEFFICIENTS
+DEGREE = cases.DEGREE
+
+
+def random_times(count: int, seed: int = 11, sort: bool = False):
+    import numpy
+
+    times = numpy.random.default_rng(seed).uniform(0.0, cases.T, count)
+    return numpy.sort(times) if sort else times
+
+
+def evaluation_setup() -> dict:
+    import numpy
+    from numpy.polynomial.legendre import legval
+
+    import pwpoly_numpy
+
+    coefficients = numpy.array(cases.exact_floats(cases.N))
+    return {
+        "evaluate": pwpoly_numpy.evaluate,
+        "legval": legval,
+        "coefficients": coefficients,
+        "interval": coefficients[::N_T].copy(),  # the degree + 1 coefficients of interval 0
+        "times": random_times(EVALUATION_TIMES),
+        "piecewise": cases.ppoly(N_T),
+        "T": cases.T,
+    }
+
+
+def columns_setup() -> dict:
+    import numpy
+
+    import pwpoly_numpy
+
+    rng = numpy.random.default_rng(3)
+    return {
+        "evaluate": pwpoly_numpy.evaluate,
+        "coefficients": rng.uniform(-1.0, 1.0, cases.N),
+        "columns": rng.uniform(-1.0, 1.0, (cases.N, COLUMNS)),
+        "times": random_times(COLUMN_TIMES, sort=True),
+        "T": cases.T,
+    }
+
+
+def basis_matrix_setup() -> dict:
+    import numpy
+    import scipy.sparse
+    from scipy.interpolate import BSpline
+
+    import pwpoly_numpy
+
+    times = random_times(MATRIX_TIMES)
+    prepared = pwpoly_numpy.basis_matrix(DEGREE, N_T, cases.T, times)
+    breaks = numpy.linspace(0.0, cases.T, N_T + 1)
+    return {
+        "basis_matrix": pwpoly_numpy.basis_matrix,
+        "csr_array": scipy.sparse.csr_array,
+        "data": prepared.data.copy(),
+        "indices": prepared.indices.copy(),
+        "indptr": prepared.indptr.copy(),
+        "shape": prepared.shape,
+        "times": times,
+        "design_matrix": BSpline.design_matrix,
+        "knots": numpy.concatenate([[0.0] * DEGREE, breaks, [cases.T] * DEGREE]),
+        "T": cases.T,
+    }
+
+
+def numpy_transformation(degree: int, n_t: int):
+    """The transformation built with NumPy alone: the inverse of the local
+    Legendre-Vandermonde matrix, broadcast into COO arrays, to csr_array."""
+    import numpy
+    import scipy.sparse
+    from numpy.polynomial.legendre import legvander
+
+    nodes = numpy.linspace(-1.0, 1.0, degree + 1)
+    weights = numpy.linalg.inv(legvander(nodes, degree)).T  # weights[p, c]
+    p, k, c = numpy.ix_(numpy.arange(degree + 1), numpy.arange(n_t), numpy.arange(degree + 1))
+    shape = (degree + 1, n_t, degree + 1)
+    rows = numpy.broadcast_to(p * n_t + k, shape).ravel()
+    cols = numpy.broadcast_to(k * degree + c, shape).ravel()
+    values = numpy.broadcast_to(weights[:, None, :], shape).ravel()
+    matrix = scipy.sparse.coo_array(
+        (values, (rows, cols)), shape=((degree + 1) * n_t, n_t * degree + 1)
+    )
+    return matrix.tocsr()
+
+
+def transformation_setup() -> dict:
+    import pwpoly_numpy
+
+    return {
+        "transformation_matrix": pwpoly_numpy.transformation_matrix,
+        "numpy_transformation": numpy_transformation,
+        "degree": DEGREE,
+        "n_t": N_T,
+    }
+
+
+def companion_cases() -> list:
+    Case = cases.Case
+    numpy_rows = ("numpy", "pwpoly_numpy")
+    grid = f"{DEGREE}, {N_T}, T"
+    return [
+        Case(
+            key="companion.evaluate",
+            operation=f"`pwpoly_numpy.evaluate({grid}, c, times)`, {EVALUATION_TIMES} random times",
+            stmt="evaluate(3, 25000, T, coefficients, times)",
+            baseline="numpy `legval(times, c)` on one interval's 4 coefficients",
+            baseline_stmt="legval(times, interval)",
+            setup=evaluation_setup,
+            target=0.7,
+            per=EVALUATION_TIMES,
+            item="point",
+            needs=numpy_rows,
+        ),
+        Case(
+            key="companion.evaluate_vs_ppoly",
+            operation=f"`pwpoly_numpy.evaluate({grid}, c, times)`, {EVALUATION_TIMES} random times",
+            stmt="evaluate(3, 25000, T, coefficients, times)",
+            baseline=f"scipy `PPoly(times)`, cubic on {N_T} intervals",
+            baseline_stmt="piecewise(times)",
+            setup=evaluation_setup,
+            target=0.05,
+            per=EVALUATION_TIMES,
+            item="point",
+            needs=(*numpy_rows, "scipy"),
+        ),
+        Case(
+            key="companion.evaluate_columns",
+            operation=(
+                f"`pwpoly_numpy.evaluate({grid}, c, times)`, c of shape ({cases.N}, {COLUMNS}), "
+                f"{COLUMN_TIMES} sorted times (target: per point and expansion at most 0.25x "
+                f"one expansion per point, so at most {0.25 * COLUMNS:g}x per point)"
+            ),
+            stmt="evaluate(3, 25000, T, columns, times)",
+            baseline="the same with one expansion, c of shape (100000,)",
+            baseline_stmt="evaluate(3, 25000, T, coefficients, times)",
+            setup=columns_setup,
+            target=0.25 * COLUMNS,
+            per=COLUMN_TIMES,
+            item="point",
+            needs=numpy_rows,
+        ),
+        Case(
+            key="companion.basis_matrix",
+            operation=f"`pwpoly_numpy.basis_matrix({grid}, times)`, {MATRIX_TIMES} random times",
+            stmt="basis_matrix(3, 25000, T, times)",
+            baseline="`csr_array((data, indices, indptr))` from the prepared arrays",
+            baseline_stmt="csr_array((data, indices, indptr), shape=shape)",
+            setup=basis_matrix_setup,
+            target=2.0,
+            needs=(*numpy_rows, "scipy"),
+        ),
+        Case(
+            key="companion.basis_matrix_vs_bspline",
+            operation=f"`pwpoly_numpy.basis_matrix({grid}, times)`, {MATRIX_TIMES} random times",
+            stmt="basis_matrix(3, 25000, T, times)",
+            baseline=f"scipy `BSpline.design_matrix(times, knots, 3)`, cubic on {N_T} intervals",
+            baseline_stmt="design_matrix(times, knots, 3)",
+            setup=basis_matrix_setup,
+            needs=(*numpy_rows, "scipy"),
+        ),
+        Case(
+            key="companion.transformation_matrix",
+            operation=f"`pwpoly_numpy.transformation_matrix({DEGREE}, {N_T})`",
+            stmt="transformation_matrix(degree, n_t)",
+            baseline="NumPy: inverse Legendre-Vandermonde, broadcast COO arrays, to csr_array",
+            baseline_stmt="numpy_transformation(degree, n_t)",
+            setup=transformation_setup,
+            target=0.3,
+            needs=(*numpy_rows, "scipy"),
+        ),
+    ]
