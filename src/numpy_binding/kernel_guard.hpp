@@ -21,15 +21,16 @@ template <class Body>
     try {
         return body().release();
     } catch (const PythonErrorPending&) {
+        return nullptr;  // the exception is set already
     } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
+        return PyErr_NoMemory();
     } catch (const InternalFailure& failure) {
-        PyErr_Format(PyExc_SystemError, "pwpoly_numpy internal failure: %s",
-                     failure.message().c_str());
+        return PyErr_Format(PyExc_SystemError, "pwpoly_numpy internal failure: %s",
+                            failure.message().c_str());
     } catch (...) {
         PyErr_SetString(PyExc_SystemError, "pwpoly_numpy: native code failed without a message");
+        return nullptr;
     }
-    return nullptr;
 }
 
 }  // namespace pwpoly::numpy_binding

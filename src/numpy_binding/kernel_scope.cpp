@@ -28,8 +28,7 @@ void set_signal_thread(unsigned long thread_ident) noexcept {
 }
 
 KernelScope::KernelScope()
-    : saved_(nullptr),
-      outer_(current_scope),
+    : outer_(current_scope),
       handles_signals_(thread_handles_signals()),
       next_check_(std::chrono::steady_clock::now() + signal_check_interval) {
     saved_ = PyEval_SaveThread();

@@ -35,7 +35,7 @@ public:
     void poll_signals();
 
 private:
-    PyThreadState* saved_;
+    PyThreadState* saved_ = nullptr;
     KernelScope* outer_;
     bool handles_signals_;
     std::chrono::steady_clock::time_point next_check_;

@@ -77,6 +77,8 @@ PyRef create_module() {
 }  // namespace
 }  // namespace pwpoly::numpy_binding
 
+// The interpreter looks the entry up by this name, underscores and all.
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 PyMODINIT_FUNC PyInit__kernels() {
     return pwpoly::numpy_binding::kernel_entry(
         [] { return pwpoly::numpy_binding::create_module(); });

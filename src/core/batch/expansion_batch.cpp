@@ -67,12 +67,47 @@ PWPOLY_INLINE_IN_KERNEL LaneDoubles single_column_sums(const ExpansionColumns& e
 // Degrees whose factors a block holds at once while it sums many columns.
 constexpr std::size_t degree_chunk = 32;
 
+// The factors of a chunk of degrees for every lane (P_i or P'_i), and where
+// the chunk stands among all degrees.
+struct DegreeChunk {
+    std::array<LaneDoubles, degree_chunk> factors;
+    std::size_t first = 0;
+    std::size_t size = 0;
+    bool starts = false;
+    bool ends = false;
+};
+
+// One lane's column sums over a chunk of degrees, four columns at a time:
+// S = -0.0 (or the partial sum waiting in the result row), S = S + factor_i *
+// c_i for the degrees of the chunk, and finish(S) once the last chunk is in.
+// rows[j] holds the coefficients of degree chunk.first + j.
+template <class Finish>
+PWPOLY_INLINE_IN_KERNEL void sum_lane_columns(const DegreeChunk& chunk, std::size_t lane,
+                                              const std::array<const double*, degree_chunk>& rows,
+                                              std::size_t columns, double* sums, Finish finish) {
+    std::size_t e = 0;
+    for (; e + block_lanes <= columns; e += block_lanes) {
+        LaneDoubles sum = chunk.starts ? broadcast(-0.0) : load_lanes(sums + e);
+        for (std::size_t j = 0; j < chunk.size; ++j) {
+            const LaneDoubles terms = chunk.factors[j][lane] * load_lanes(rows[j] + e);
+            sum = sum + terms;
+        }
+        store_lanes(chunk.ends ? finish(sum) : sum, sums + e);
+    }
+    for (; e < columns; ++e) {
+        double sum = chunk.starts ? -0.0 : sums[e];
+        for (std::size_t j = 0; j < chunk.size; ++j) {
+            const double term = chunk.factors[j][lane] * rows[j][e];
+            sum = sum + term;
+        }
+        sums[e] = chunk.ends ? finish(sum) : sum;
+    }
+}
+
 // The results of all expansions for the first `count` lanes of a block, in
-// their rows out_rows + l * columns. Column by column, four at a time, the sum
-// S = -0.0; S = S + factor_i * c_i runs over the degrees of a chunk held in
-// registers; a sum that spans several chunks waits in its result row between
-// them (exactly: storing a double changes no bit). finish turns the complete
-// sums into results.
+// their rows out_rows + l * columns, chunk of degrees by chunk of degrees; a
+// sum that spans several chunks waits in its result row between them
+// (exactly: storing a double changes no bit).
 template <class Lanes, class Finish>
 PWPOLY_INLINE_IN_KERNEL void all_column_results(const ExpansionColumns& expansions,
                                                 const LaneLocations& at, Lanes& lanes,
@@ -81,43 +116,26 @@ PWPOLY_INLINE_IN_KERNEL void all_column_results(const ExpansionColumns& expansio
     const RowSteps steps = row_steps(expansions);
     const std::size_t columns = expansions.columns;
     const std::uint64_t degrees = coefficients_per_interval(expansions.basis);
-    std::array<LaneDoubles, degree_chunk> factors{};
+    DegreeChunk chunk{};
     std::array<const double*, degree_chunk> rows{};
-    for (std::uint64_t first = 0; first < degrees; first += degree_chunk) {
-        const std::size_t chunk = std::min<std::uint64_t>(degree_chunk, degrees - first);
-        const bool starts = first == 0;
-        const bool ends = first + chunk == degrees;
-        for (std::size_t j = 0; j < chunk; ++j) {
-            if (first + j != 0) {
+    for (chunk.first = 0; chunk.first < degrees; chunk.first += degree_chunk) {
+        chunk.size = std::min<std::uint64_t>(degree_chunk, degrees - chunk.first);
+        chunk.starts = chunk.first == 0;
+        chunk.ends = chunk.first + chunk.size == degrees;
+        for (std::size_t j = 0; j < chunk.size; ++j) {
+            if (chunk.first + j != 0) {
                 lanes.advance();
             }
-            factors[j] = lanes.current;
+            chunk.factors[j] = lanes.current;
         }
-        poll.tick(chunk * count * columns);
+        poll.tick(chunk.size * count * columns);
         for (std::size_t l = 0; l < count; ++l) {
             const std::size_t interval_row = static_cast<std::size_t>(at.k[l]) * steps.interval;
-            for (std::size_t j = 0; j < chunk; ++j) {
-                const std::size_t row = interval_row + (first + j) * steps.degree;
+            for (std::size_t j = 0; j < chunk.size; ++j) {
+                const std::size_t row = interval_row + (chunk.first + j) * steps.degree;
                 rows[j] = expansions.values.data() + row * columns;
             }
-            double* sums = out_rows + l * columns;
-            std::size_t e = 0;
-            for (; e + block_lanes <= columns; e += block_lanes) {
-                LaneDoubles sum = starts ? broadcast(-0.0) : load_lanes(sums + e);
-                for (std::size_t j = 0; j < chunk; ++j) {
-                    const LaneDoubles terms = factors[j][l] * load_lanes(rows[j] + e);
-                    sum = sum + terms;
-                }
-                store_lanes(ends ? finish(sum) : sum, sums + e);
-            }
-            for (; e < columns; ++e) {
-                double sum = starts ? -0.0 : sums[e];
-                for (std::size_t j = 0; j < chunk; ++j) {
-                    const double term = factors[j][l] * rows[j][e];
-                    sum = sum + term;
-                }
-                sums[e] = ends ? finish(sum) : sum;
-            }
+            sum_lane_columns(chunk, l, rows, columns, out_rows + l * columns, finish);
         }
     }
 }

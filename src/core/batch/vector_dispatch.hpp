@@ -25,7 +25,9 @@ namespace pwpoly::batch {
 /// Whether the processor (and the operating system) run AVX2 code.
 [[nodiscard]] inline bool processor_has_avx2() noexcept {
 #if defined(__x86_64__) && defined(__GNUC__)
-    static const bool has_avx2 = __builtin_cpu_supports("avx2") != 0;
+    // GCC's builtin gives an int, Clang's a bool.
+    // NOLINTNEXTLINE(readability-redundant-casting)
+    static const bool has_avx2 = static_cast<bool>(__builtin_cpu_supports("avx2"));
     return has_avx2;
 #else
     return false;
