@@ -1,6 +1,7 @@
-// Locating a block of times on the grid at once: the interval index and local
-// coordinate of each time, lane by lane, with the rounded steps of
-// locate_interval, in vectors of doubles.
+// The lanes of the batch kernels (a block of times carried in vectors of
+// doubles) and the location of a block on the grid: the interval index and
+// local coordinate of each time, lane by lane, with the rounded steps of
+// locate_interval.
 #pragma once
 
 #include <cstddef>
@@ -12,9 +13,9 @@
 
 namespace pwpoly::batch {
 
-/// Times handled together by the batch kernels: two vectors of four doubles
-/// (AVX2) or four of two (SSE2) per step, enough independent divisions to
-/// keep the divider busy, few enough that a block's state stays in registers.
+/// Times handled together by the batch kernels: one vector of four doubles
+/// (AVX2), or two of two (SSE2), per step. Independent blocks keep the divider
+/// busy; wider blocks made GCC 12 keep the lanes in memory.
 inline constexpr std::size_t block_lanes = 4;
 
 /// One double per lane of a block. Arithmetic on it is element-wise: each lane
