@@ -520,3 +520,45 @@ def test_the_kernel_stub_matches_the_extension():
         check=False,
     )
     assert result.returncode == 0, result.stdout + result.stderr
+
+
+def test_calls_and_refusals_give_back_every_block():
+    import gc
+    import sys
+
+    from pwpoly_numpy import _kernels
+
+    coefficients, times, out = numpy.arange(9.0), numpy.linspace(0, 3, 5), numpy.empty(5)
+
+    def calls():
+        pwpoly_numpy.evaluate(2, 3, 3.0, coefficients, times)
+        pwpoly_numpy.evaluate_derivative(2, 3, 3.0, coefficients.reshape(9, 1), 1.0)
+        pwpoly_numpy.lagrange_points(2, 3, 1.0)
+        pwpoly_numpy.transformation_triplets(2, 3)
+        for bad in [
+            (2, 3, 3.0, coefficients[:8], times, out),
+            (2, 3, 3.0, coefficients, times, times[:2]),
+        ]:
+            with pytest.raises(ValueError):
+                _kernels.evaluate(*bad[:4], 1, False, *bad[4:], False)
+        with pytest.raises(TypeError):
+            _kernels.evaluate(
+                2, 3, 3.0, coefficients.astype(numpy.float32), 1, False, times, out, False
+            )
+        with pytest.raises(TypeError):
+            pwpoly_numpy.evaluate(2, 3, "T", coefficients, times)
+
+    for _ in range(200):  # caches and free lists settle
+        calls()
+    gc.collect()
+    before = sys.getallocatedblocks()
+    references = sys.getrefcount(coefficients), sys.getrefcount(times), sys.getrefcount(out)
+    for _ in range(2000):
+        calls()
+    gc.collect()
+    assert sys.getallocatedblocks() - before < 50
+    assert (
+        sys.getrefcount(coefficients),
+        sys.getrefcount(times),
+        sys.getrefcount(out),
+    ) == references
