@@ -171,7 +171,11 @@ prepare_chroot() {
     else
         make_chroot || return 1
     fi
-    cp "$host_ca" "$cache$chroot_ca" || return 1
+    if [ -f "$host_ca" ]; then
+        cp "$host_ca" "$cache$chroot_ca" || return 1
+    else
+        chroot_ca=/etc/ssl/certs/ca-certificates.crt  # Debian's own, in the chroot
+    fi
     # The compiler and interpreters this run uses.
     chroot "$cache" g++ --version | head -n 1
     for python in $interpreters; do
