@@ -40,11 +40,13 @@ std::size_t parameter_index(const FunctionDescription& description, PyObject* ke
                " positional arguments but ", given, given == 1 ? " was" : " were", " given"));
 }
 
+// Copies the positional arguments into the slots, as new references when
+// `hold` is set; fails when there are too many.
 void bind_positional(const FunctionDescription& description, PyObject* const* args,
-                     std::size_t count, std::span<PyObject*> slots) {
+                     std::size_t count, std::span<PyObject*> slots, bool hold) {
     const std::size_t copied = std::min(count, slots.size());
     for (std::size_t i = 0; i < copied; ++i) {
-        slots[i] = new_ref(args[i]);
+        slots[i] = hold ? new_ref(args[i]) : args[i];
     }
     if (count > slots.size()) {
         fail_too_many(description, count);
@@ -52,7 +54,7 @@ void bind_positional(const FunctionDescription& description, PyObject* const* ar
 }
 
 void bind_keyword(const FunctionDescription& description, PyObject* keyword, PyObject* value,
-                  std::span<PyObject*> slots) {
+                  std::span<PyObject*> slots, bool hold) {
     const std::size_t index = parameter_index(description, keyword);
     if (index == not_found) {
         throw_new_python_error(PyExc_TypeError, concat(description.full_name(),
@@ -64,7 +66,7 @@ void bind_keyword(const FunctionDescription& description, PyObject* keyword, PyO
             PyExc_TypeError, concat(description.full_name(), " got multiple values for argument '",
                                     description.parameters[index], "'"));
     }
-    slots[index] = new_ref(value);
+    slots[index] = hold ? new_ref(value) : value;
 }
 
 // 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
@@ -114,11 +116,11 @@ std::string FunctionDescription::full_name() const {
 void bind_vectorcall(const FunctionDescription& description, PyObject* const* args,
                      Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots) {
     const auto count = static_cast<std::size_t>(nargs);
-    bind_positional(description, args, count, slots);
+    bind_positional(description, args, count, slots, false);
     if (kwnames != nullptr) {
         const Py_ssize_t keyword_count = PyTuple_GET_SIZE(kwnames);
         for (Py_ssize_t i = 0; i < keyword_count; ++i) {
-            bind_keyword(description, PyTuple_GET_ITEM(kwnames, i), args[nargs + i], slots);
+            bind_keyword(description, PyTuple_GET_ITEM(kwnames, i), args[nargs + i], slots, false);
         }
     }
     check_missing(description, count, slots);
@@ -127,7 +129,8 @@ void bind_vectorcall(const FunctionDescription& description, PyObject* const* ar
 void bind_tuple_and_dict(const FunctionDescription& description, PyObject* args, PyObject* kwargs,
                          std::span<PyObject*> slots) {
     const auto count = static_cast<std::size_t>(PyTuple_GET_SIZE(args));
-    bind_positional(description, reinterpret_cast<PyTupleObject*>(args)->ob_item, count, slots);
+    bind_positional(description, reinterpret_cast<PyTupleObject*>(args)->ob_item, count, slots,
+                    true);
     if (kwargs != nullptr) {
         Py_ssize_t position = 0;
         PyObject* keyword = nullptr;
@@ -137,7 +140,7 @@ void bind_tuple_and_dict(const FunctionDescription& description, PyObject* args,
             // change the dictionary: hold the pair while it is looked at.
             const PyRef held_keyword = PyRef::borrow(keyword);
             const PyRef held_value = PyRef::borrow(value);
-            bind_keyword(description, held_keyword.get(), held_value.get(), slots);
+            bind_keyword(description, held_keyword.get(), held_value.get(), slots, true);
         }
     }
     check_missing(description, count, slots);

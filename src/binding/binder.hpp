@@ -30,29 +30,38 @@ struct FunctionDescription {
     [[nodiscard]] std::string full_name() const;
 };
 
-/// One slot per parameter, each empty or holding a strong reference to its
-/// argument from binding until the call returns. Strong, because the call
-/// may run Python code (a __float__, an __index__) that drops the caller's
-/// references: a keyword dictionary that is cleared, say, while its values
-/// are still to be converted.
+/// One slot per parameter of a vector call: a borrowed reference to the
+/// argument, valid for the duration of the call. Borrowed is enough here: the
+/// vector-call protocol has the caller own the argument array and every
+/// reference in it until the call returns (a call made from a dictionary of
+/// keywords unpacks it into a new array of new references first), and Python
+/// code that a conversion runs cannot reach that array.
 template <std::size_t Count>
-class BoundArguments {
+using BoundArguments = std::array<PyObject*, Count>;
+
+/// One slot per parameter of a call made with an argument tuple and a keyword
+/// dictionary (the constructors), each holding a strong reference from
+/// binding until the call returns. Strong, because the dictionary is the
+/// caller's own mutable object: the __index__ of one argument may clear it,
+/// and with it the only references to the others.
+template <std::size_t Count>
+class HeldArguments {
 public:
-    BoundArguments() noexcept = default;
-    BoundArguments(const BoundArguments&) = delete;
-    BoundArguments& operator=(const BoundArguments&) = delete;
-    BoundArguments(BoundArguments&& other) noexcept : slots_(std::exchange(other.slots_, {})) {}
-    BoundArguments& operator=(BoundArguments&&) = delete;
-    ~BoundArguments() {
+    HeldArguments() noexcept = default;
+    HeldArguments(const HeldArguments&) = delete;
+    HeldArguments& operator=(const HeldArguments&) = delete;
+    HeldArguments(HeldArguments&& other) noexcept : slots_(std::exchange(other.slots_, {})) {}
+    HeldArguments& operator=(HeldArguments&&) = delete;
+    ~HeldArguments() {
         for (PyObject* argument : slots_) {
             Py_XDECREF(argument);
         }
     }
 
-    /// The argument of parameter `i` (NULL only while binding).
+    /// The argument of parameter `i`.
     [[nodiscard]] PyObject* operator[](std::size_t i) const noexcept { return slots_[i]; }
 
-    /// The slots, for the binder to fill with new references.
+    /// The slots, for the binder to fill.
     [[nodiscard]] std::span<PyObject*> slots() noexcept { return slots_; }
 
 private:
@@ -61,14 +70,14 @@ private:
 
 /// Binds a vector call (`args` holds `nargs` positional arguments followed by
 /// the values of the keywords named in `kwnames`, which may be NULL), storing
-/// a new reference in each slot it fills. Throws a PythonError (TypeError)
-/// with the binding messages on a mismatch; the slots filled so far stay
-/// filled for their owner to release.
+/// borrowed references. Throws a PythonError (TypeError) with the binding
+/// messages on a mismatch.
 void bind_vectorcall(const FunctionDescription& description, PyObject* const* args,
                      Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> slots);
 
-/// Binds a call given as an argument tuple and an optional keyword dict, as
-/// bind_vectorcall does.
+/// Binds a call given as an argument tuple and an optional keyword dict,
+/// storing a new reference in each slot it fills (the slots filled before a
+/// mismatch stay filled, for their owner to release).
 void bind_tuple_and_dict(const FunctionDescription& description, PyObject* args, PyObject* kwargs,
                          std::span<PyObject*> slots);
 
@@ -76,25 +85,24 @@ template <std::size_t Count>
 [[nodiscard]] BoundArguments<Count> bind_vectorcall(const FunctionDescription& description,
                                                     PyObject* const* args, Py_ssize_t nargs,
                                                     PyObject* kwnames) {
-    BoundArguments<Count> bound;
+    BoundArguments<Count> slots{};
     if (kwnames == nullptr && nargs == static_cast<Py_ssize_t>(Count)) {
         // The common case: every argument by position.
-        std::span<PyObject*> slots = bound.slots();
         for (std::size_t i = 0; i < Count; ++i) {
-            slots[i] = new_ref(args[i]);
+            slots[i] = args[i];
         }
-        return bound;
+        return slots;
     }
-    bind_vectorcall(description, args, nargs, kwnames, bound.slots());
-    return bound;
+    bind_vectorcall(description, args, nargs, kwnames, slots);
+    return slots;
 }
 
 template <std::size_t Count>
-[[nodiscard]] BoundArguments<Count> bind_tuple_and_dict(const FunctionDescription& description,
-                                                        PyObject* args, PyObject* kwargs) {
-    BoundArguments<Count> bound;
-    bind_tuple_and_dict(description, args, kwargs, bound.slots());
-    return bound;
+[[nodiscard]] HeldArguments<Count> bind_tuple_and_dict(const FunctionDescription& description,
+                                                       PyObject* args, PyObject* kwargs) {
+    HeldArguments<Count> held;
+    bind_tuple_and_dict(description, args, kwargs, held.slots());
+    return held;
 }
 
 /// An entry point of the METH_FASTCALL | METH_KEYWORDS convention as the

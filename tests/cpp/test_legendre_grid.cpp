@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "core_test_helpers.hpp"
 #include "legendre/interval_location.hpp"
@@ -108,6 +109,42 @@ TEST(LegendreGrid, ReciprocalGuessNeverChangesTheLocation) {
                 below = std::nextafter(below, -std::numeric_limits<double>::infinity());
                 above = std::nextafter(above, std::numeric_limits<double>::infinity());
             }
+        }
+    }
+}
+
+// The same identity over random grids and times: spans from subnormal to
+// huge, negative ones, up to 2^32 - 1 intervals, and times spread over the
+// span, beyond it, and within a few hundred units in the last place of a
+// break point.
+TEST(LegendreGrid, ReciprocalGuessAgreesOnRandomGridsAndTimes) {
+    using testing::bits;
+    std::mt19937_64 random(20261208);
+    const double spans[] = {1.0, 3.0, 1e-3, 0.1, 7.5, 1e300, 1e-300, 5e-324, 1e-310, -2.0, -1e-3};
+    std::uniform_real_distribution<double> unit(-0.25, 1.25);
+    std::uniform_int_distribution<int> ulps(-300, 300);
+    for (int trial = 0; trial < 2000; ++trial) {
+        const double T = spans[random() % std::size(spans)] * (1.0 + unit(random) / 4.0);
+        const auto n_t = static_cast<index_t>(1 + (random() >> (1 + random() % 63)) % 4294967295U);
+        const LegendreBasis basis{2, n_t, T};
+        const GridWidth width = grid_width(basis);
+        for (int sample = 0; sample < 100; ++sample) {
+            double t = 0.0;
+            if (sample % 2 == 0) {
+                t = unit(random) * T;
+            } else {
+                const double k = std::floor(unit(random) * static_cast<double>(n_t));
+                t = k * width.w;
+                const int steps = ulps(random);
+                for (int step = 0; step < std::abs(steps); ++step) {
+                    t = std::nextafter(t, steps < 0 ? -HUGE_VAL : HUGE_VAL);
+                }
+            }
+            const IntervalLocation plain = locate_interval(basis, t);
+            const IntervalLocation guessed = locate_interval(basis, t, width);
+            ASSERT_EQ(plain.k, guessed.k) << "T = " << T << ", n_t = " << n_t << ", t = " << t;
+            ASSERT_EQ(bits(plain.xi), bits(guessed.xi))
+                << "T = " << T << ", n_t = " << n_t << ", t = " << t;
         }
     }
 }
