@@ -3,11 +3,13 @@ backtrace variants, and PanicExceptions raised by caller code during a call.
 Everything that writes to standard error runs in a child interpreter."""
 
 import json
+import os
 import re
+import shutil
 
 import pwpoly
 import pytest
-from conftest import panic_type, run_python
+from conftest import SANITIZED, panic_type, run_python
 
 SHORT_MESSAGE = "Matrix view: input data buffer too small."
 LENGTH_MESSAGE = (
@@ -110,10 +112,129 @@ def test_report_layout(value, first_tail, second_tail):
     assert re.fullmatch(first + report_pattern(tid, LENGTH_MESSAGE, second_tail), stderr), stderr
 
 
-def test_full_backtrace_shows_more_than_the_short_one():
-    _, short = two_failures(env={"PWPOLY_BACKTRACE": "1"})
-    _, full = two_failures(env={"PWPOLY_BACKTRACE": "full"})
-    assert len(full.splitlines()) > len(short.splitlines())
+FRAME = re.compile(r"  ( \d|\d\d+): ([^\n]*)\n {13}at ([^\n]*)\n")
+SOURCE_PLACE = re.compile(r"src/(?:core|binding)/[\w/]+\.[ch]pp:[1-9]\d*(?::[1-9]\d*)?")
+
+
+def backtraces(stderr):
+    """The frames of each report's backtrace, as (name, place) pairs in order."""
+    found = []
+    for part in stderr.split("stack backtrace:\n")[1:]:
+        frames = []
+        match = FRAME.match(part)
+        while match:
+            assert int(match[1]) == len(frames), part
+            frames.append((match[2], match[3]))
+            match = FRAME.match(part, match.end())
+        found.append(frames)
+    return found
+
+
+@pytest.mark.parametrize("value", ["1", "full"])
+def test_backtrace_frames_name_functions_and_source_lines(value):
+    _, stderr = two_failures(env={"PWPOLY_BACKTRACE": value})
+    reports = backtraces(stderr)
+    assert len(reports) == 2, stderr
+    for frames in reports:
+        placed = [i for i, (_, place) in enumerate(frames) if SOURCE_PLACE.fullmatch(place)]
+        # The frames of this module follow each other, named (demangled) and
+        # placed; a sanitizer's interceptor of backtrace() may come first.
+        assert placed and placed == list(range(placed[0], placed[-1] + 1)), stderr
+        own = frames[placed[0] : placed[-1] + 1]
+        assert any(
+            name.startswith("pwpoly::fail(") and place.startswith("src/core/support/failure.cpp:")
+            for name, place in own
+        ), stderr
+        assert all(name.startswith("pwpoly::") for name, _ in own), stderr
+        others = frames[: placed[0]] + frames[placed[-1] + 1 :]
+        if value == "1":
+            assert others == [], stderr
+        else:
+            # Frames of other objects keep what the dynamic loader knows.
+            assert others and all(re.search(r" \+0x[0-9a-f]+$", place) for _, place in others)
+
+
+MODULE_COPY = """
+import os, sys
+sys.path.insert(0, {directory!r})
+import pwpoly
+assert os.path.dirname(pwpoly.__file__) == {directory!r}
+{replace}
+for _ in range(2):
+    try:
+        pwpoly.LegendreBasis(2, 3, 3.0).evaluate_at(1.0, [1.0])
+    except BaseException:
+        pass
+print(pwpoly.sum_as_string(2, 3))
+"""
+
+REPLACEMENTS = {
+    "deleted": "os.remove(pwpoly.__file__)",
+    "not an object file": (
+        "os.remove(pwpoly.__file__)\nopen(pwpoly.__file__, 'wb').write(b'\\x7fELF' * 100)"
+    ),
+    # Another build: the same bytes but for the build-id.
+    "rebuilt": """
+data = bytearray(open(pwpoly.__file__, 'rb').read())
+note = data.find(b'\\x03\\x00\\x00\\x00GNU\\x00')
+assert note > 0, 'no build-id'
+data[note + 8] ^= 0xFF
+os.remove(pwpoly.__file__)
+open(pwpoly.__file__, 'wb').write(data)
+""",
+}
+
+
+@pytest.mark.parametrize("replacement", sorted(REPLACEMENTS))
+def test_backtrace_after_the_module_file_was_replaced_is_plain(tmp_path, replacement):
+    # A module file replaced since import (a reinstall, say) would name the
+    # wrong code: frames keep object and offset instead.
+    installed = os.path.dirname(pwpoly.__file__)
+    for name in (os.path.basename(pwpoly.__file__), "pwpoly_runtime.py"):
+        if os.path.exists(os.path.join(installed, name)):
+            shutil.copy(os.path.join(installed, name), tmp_path / name)
+    code = MODULE_COPY.format(directory=str(tmp_path), replace=REPLACEMENTS[replacement])
+    result = run_python(code, env={"PWPOLY_BACKTRACE": "1"})
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == "5\n"
+    module = re.escape(str(tmp_path / os.path.basename(pwpoly.__file__)))
+    reports = backtraces(result.stderr)
+    assert len(reports) == 2 and all(reports), result.stderr
+    for frames in reports:
+        for name, place in frames:
+            assert name == "<unknown>", result.stderr
+            assert re.fullmatch(rf"{module} \+0x[0-9a-f]+", place), result.stderr
+
+
+@pytest.mark.skipif(SANITIZED, reason="the sanitizers' own checks need file descriptors")
+def test_backtrace_without_a_file_descriptor_is_plain_and_named_later():
+    result = run_python(
+        """
+        import ctypes, os, resource
+        import pwpoly
+
+        def fail():
+            try:
+                pwpoly.LegendreBasis(2, 3, 3.0).evaluate_at(1.0, [1.0])
+            except BaseException:
+                pass
+
+        # The unwinder is loaded at the first backtrace of the process: now.
+        ctypes.CDLL(None).backtrace((ctypes.c_void_p * 4)(), 4)
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        lowest = os.open(os.devnull, os.O_RDONLY)
+        os.close(lowest)
+        resource.setrlimit(resource.RLIMIT_NOFILE, (lowest, hard))
+        fail()
+        resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
+        fail()
+        """,
+        env={"PWPOLY_BACKTRACE": "1"},
+    )
+    assert result.returncode == 0, result.stderr
+    plain, named = backtraces(result.stderr)
+    assert plain and all(name == "<unknown>" for name, _ in plain), result.stderr
+    assert named and all(SOURCE_PLACE.fullmatch(place) for _, place in named), result.stderr
 
 
 @pytest.mark.parametrize(

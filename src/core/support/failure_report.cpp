@@ -1,7 +1,8 @@
 // The standard-error report of an internal failure. Backtraces come from
-// glibc's backtrace() with symbol names demangled where the dynamic symbol
-// table knows them; frames of this module (whose symbols are hidden) show as
-// object and offset.
+// glibc's backtrace(); frames of this module are named from its own symbol
+// and line tables (its symbols are hidden from the dynamic symbol table),
+// other frames by the dynamic loader, names demangled. A frame nothing names
+// shows as object and offset.
 #include "support/failure_report.hpp"
 
 #include <cxxabi.h>
@@ -19,6 +20,7 @@
 #include <memory>
 
 #include "support/standard_error.hpp"
+#include "support/symbolizer.hpp"
 #include "support/text.hpp"
 
 namespace pwpoly {
@@ -48,27 +50,63 @@ const char* own_object() noexcept {
     return nullptr;
 }
 
+// The "at" line of a frame: source position when the line tables give one,
+// else object and offset.
+void append_frame_place(std::string& report, const FrameSymbol& symbol, const char* object,
+                        std::uintptr_t offset) {
+    const SourcePosition& position = symbol.position;
+    report += "             at ";
+    if (position.file.empty()) {
+        std::array<char, 32> text{};
+        std::snprintf(text.data(), text.size(), "0x%zx", static_cast<std::size_t>(offset));
+        report += concat(std::string_view(object), " +", std::string_view(text.data()), "\n");
+        return;
+    }
+    if (!position.directory.empty()) {
+        report += concat(position.directory, "/");
+    }
+    report += concat(position.file, ":", position.line);
+    if (position.column != 0) {
+        report += concat(":", position.column);
+    }
+    report += '\n';
+}
+
 void append_backtrace(std::string& report, bool full) {
     std::array<void*, max_frames> frames{};
     const int count = backtrace(frames.data(), max_frames);
+    // Each frame's return address less one lies in the call instruction, so
+    // that a call ending its function is named after that function.
+    std::array<std::uintptr_t, max_frames> calls{};
+    for (int i = 0; i < count; ++i) {
+        calls[static_cast<std::size_t>(i)] =
+            reinterpret_cast<std::uintptr_t>(frames[static_cast<std::size_t>(i)]) - 1;
+    }
+    std::array<FrameSymbol, max_frames> symbols{};
+    symbolize_own_code(std::span(calls.data(), static_cast<std::size_t>(count)), symbols);
     const char* own = own_object();
     report += "stack backtrace:\n";
     int shown = 0;
     for (int i = 0; i < count; ++i) {
+        const auto frame = static_cast<std::size_t>(i);
         Dl_info info{};
-        const bool known = dladdr(frames[static_cast<std::size_t>(i)], &info) != 0;
+        const bool known = dladdr(frames[frame], &info) != 0;
         const char* object = known && info.dli_fname != nullptr ? info.dli_fname : "??";
         if (!full && (own == nullptr || std::strcmp(object, own) != 0)) {
             continue;
         }
-        const auto address = reinterpret_cast<std::uintptr_t>(frames[static_cast<std::size_t>(i)]);
         const auto base = reinterpret_cast<std::uintptr_t>(known ? info.dli_fbase : nullptr);
-        std::array<char, 32> offset{};
-        std::snprintf(offset.data(), offset.size(), "0x%zx",
-                      static_cast<std::size_t>(address - base));
         report += concat("  ", shown < 10 ? " " : "", shown, ": ");
-        report += known && info.dli_sname != nullptr ? demangled(info.dli_sname) : "<unknown>";
-        report += concat("\n             at ", object, " +", std::string_view(offset.data()), "\n");
+        if (!symbols[frame].function.empty()) {
+            // Names from the symbol table end with a NUL in place.
+            // NOLINTNEXTLINE(bugprone-suspicious-stringview-data-usage)
+            report += demangled(symbols[frame].function.data());
+        } else {
+            report += known && info.dli_sname != nullptr ? demangled(info.dli_sname) : "<unknown>";
+        }
+        report += '\n';
+        append_frame_place(report, symbols[frame], object,
+                           reinterpret_cast<std::uintptr_t>(frames[frame]) - base);
         ++shown;
     }
     if (!full) {
