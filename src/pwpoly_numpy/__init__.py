@@ -177,10 +177,11 @@ def _evaluate(
     out = numpy.empty(shape, dtype=numpy.float64)
     if out.size == 0:
         return out
-    # One expansion at many times: the coefficients of each interval side by
-    # side (a private copy, one pass), so that a time reads one cache line of
-    # them rather than degree + 1 lines spread over the whole vector.
-    by_interval = given.ndim == 1 and at.size >= count
+    # One expansion at many more times than coefficients: the coefficients of
+    # each interval side by side (a private copy, one pass over them), so that
+    # a time reads one cache line of them rather than degree + 1 lines spread
+    # over the whole vector.
+    by_interval = given.ndim == 1 and at.size >= 4 * count
     if by_interval:
         rows = private_float64(given.reshape(degree_ + 1, n_t_).T)
     else:

@@ -128,6 +128,18 @@ def test_evaluations_match_the_scalar_evaluator_bit_for_bit(
         assert same_bits(result[..., e], expected)
 
 
+@pytest.mark.parametrize("count", [5, 500], ids=["few times", "many times"])
+@pytest.mark.parametrize("derivative", [False, True])
+def test_both_coefficient_orders_give_the_evaluators_bits(count, derivative):
+    # Many more times than coefficients make the kernel read a reordered copy.
+    degree, n_t, T = 5, 7, 2.0
+    coefficients = numpy.random.default_rng(count).uniform(-1.0, 1.0, n_t * (degree + 1))
+    times = numpy.linspace(-0.5, 2.5, count)
+    function = pwpoly_numpy.evaluate_derivative if derivative else pwpoly_numpy.evaluate
+    expected = scalar_results(degree, n_t, T, coefficients, times, derivative)
+    assert same_bits(function(degree, n_t, T, coefficients, times), expected)
+
+
 @settings(max_examples=80, deadline=None)
 @given(grid=grids(), data=st.data(), derivative=st.booleans())
 def test_basis_matrix_rows_are_the_tables_entries(grid, data, derivative):
