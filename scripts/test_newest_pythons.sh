@@ -46,6 +46,7 @@ head | worktree) ;;
 esac
 
 summary=""
+name=""
 failed=0
 run=""
 child=""
@@ -80,11 +81,12 @@ cleanup() {
     status=$?
     trap - EXIT INT TERM HUP
     if [ -n "$child" ]; then
-        kill -TERM -- "-$child" 2>/dev/null || true
+        kill -TERM "-$child" 2>/dev/null || true  # dash's kill takes no "--"
         wait "$child" 2>/dev/null || true
     fi
     [ -z "$run" ] || discard "$run" || status=1
     unmount_below "$cache/proc"
+    [ -z "$name" ] || note_step interrupted
     if [ -n "$summary" ]; then
         echo "== newest CPython releases: time per step"
         printf '%s' "$summary"
@@ -93,9 +95,12 @@ cleanup() {
 }
 
 # Runs "$@" in a process group of its own, so that an interruption can stop
-# all of it, and waits for it.
+# all of it, and waits for it. A command started in the background of a
+# script ignores SIGINT and SIGQUIT, and so would every program below it
+# (Python then installs no KeyboardInterrupt handler): both get back their
+# default action.
 in_own_group() {
-    setsid -w "$@" &
+    setsid -w env --default-signal=INT,QUIT "$@" &
     child=$!
     set +e
     wait "$child"
@@ -103,6 +108,13 @@ in_own_group() {
     set -e
     child=""
     return "$status"
+}
+
+# Adds the step under way, its time so far and $1 to the summary.
+note_step() {
+    summary="$summary$(printf '%-44s %5ss  %s' "$name" "$(($(date +%s) - start))" "$1")
+"
+    name=""
 }
 
 # step NAME COMMAND...: runs a step, notes its time and outcome; a failing
@@ -118,8 +130,7 @@ step() {
         outcome=FAILED
         failed=1
     fi
-    summary="$summary$(printf '%-44s %5ss  %s' "$name" "$(($(date +%s) - start))" "$outcome")
-"
+    note_step "$outcome"
     [ "$outcome" = ok ]
 }
 
