@@ -29,7 +29,7 @@ extern constinit thread_local bool thread_ready_for_failures [[gnu::tls_model("i
 /// at the first exception thrown on a thread, and the system library ends the
 /// process if that allocation fails. Returns false with MemoryError set when
 /// the memory is not there.
-[[nodiscard]] bool prepare_thread_for_failures() noexcept;
+[[nodiscard, gnu::cold]] bool prepare_thread_for_failures() noexcept;
 }  // namespace detail
 
 /// Runs `body` (returning a PyRef) for an entry from the interpreter and

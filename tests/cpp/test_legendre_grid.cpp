@@ -119,7 +119,8 @@ TEST(LegendreGrid, ReciprocalGuessNeverChangesTheLocation) {
 // break point.
 TEST(LegendreGrid, ReciprocalGuessAgreesOnRandomGridsAndTimes) {
     using testing::bits;
-    std::mt19937_64 random(20261208);
+    // A fixed seed: the same times on every run.
+    std::mt19937_64 random(20261208);  // NOLINT(bugprone-random-generator-seed)
     const double spans[] = {1.0, 3.0, 1e-3, 0.1, 7.5, 1e300, 1e-300, 5e-324, 1e-310, -2.0, -1e-3};
     std::uniform_real_distribution<double> unit(-0.25, 1.25);
     std::uniform_int_distribution<int> ulps(-300, 300);

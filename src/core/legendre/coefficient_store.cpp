@@ -4,6 +4,8 @@
 #include <algorithm>
 
 #include "legendre/coefficient_matrix.hpp"
+#include "legendre/evaluation.hpp"
+#include "legendre/interval_location.hpp"
 #include "support/cancellation.hpp"
 #include "support/failure.hpp"
 
@@ -32,6 +34,28 @@ void set_dofs(CoefficientStore& store, CoefficientVector values, std::uint64_t g
                  "LegendreBasisEvaluator: set_dofs: input vector has wrong length");
     assert_equal(values.size(), expected);
     store.dofs = std::move(values);
+}
+
+namespace {
+
+// The stored coefficients of the interval that holds t. The store always holds
+// N coefficients, so only the interval index can be out of range (n_t = 0).
+IntervalCoefficients stored_interval(const CoefficientStore& store, const IntervalLocation& at) {
+    const LegendreBasis& basis = store.basis;
+    const CoefficientView stored{store.dofs, basis.n_t, coefficients_per_interval(basis)};
+    return interval_coefficients(stored, at.k, basis.degree);
+}
+
+}  // namespace
+
+double evaluate_at(const CoefficientStore& store, double t) {
+    const IntervalLocation at = locate_interval(store.basis, t, store.width);
+    return expansion_value(at.xi, stored_interval(store, at));
+}
+
+double evaluate_derivative_at(const CoefficientStore& store, double t) {
+    const IntervalLocation at = locate_interval(store.basis, t, store.width);
+    return expansion_time_derivative(at.xi, store.width.w, stored_interval(store, at));
 }
 
 }  // namespace pwpoly

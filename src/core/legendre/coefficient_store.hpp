@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "legendre/coefficient_matrix.hpp"
-#include "legendre/evaluation.hpp"
 #include "legendre/interval_location.hpp"
 #include "legendre/legendre_basis.hpp"
 #include "support/uninitialized_allocator.hpp"
@@ -40,29 +38,9 @@ struct CoefficientStore {
 /// vector has wrong length\n  left: {L}\n right: {N}" and keeps the old ones.
 void set_dofs(CoefficientStore& store, CoefficientVector values, std::uint64_t given_length);
 
-namespace detail {
-/// The stored coefficients of the interval that holds t. The store always
-/// holds N coefficients, so only the interval index can be out of range
-/// (n_t = 0): "Matrix slicing out of bounds.".
-[[nodiscard]] inline IntervalCoefficients stored_interval(const CoefficientStore& store,
-                                                          const IntervalLocation& at) {
-    const LegendreBasis& basis = store.basis;
-    check(at.k < basis.n_t, matrix_slicing_message);
-    return {store.dofs.data() + at.k, basis.n_t, coefficients_per_interval(basis)};
-}
-}  // namespace detail
-
 /// The expansion, or its time derivative, at t, on the stored coefficients
-/// (no copy). Fails with "Matrix slicing out of bounds." when n_t = 0. Inline,
-/// as the evaluator's calls are the module's hottest path.
-[[nodiscard]] inline double evaluate_at(const CoefficientStore& store, double t) {
-    const IntervalLocation at = locate_interval(store.basis, t, store.width);
-    return expansion_value(at.xi, detail::stored_interval(store, at));
-}
-
-[[nodiscard]] inline double evaluate_derivative_at(const CoefficientStore& store, double t) {
-    const IntervalLocation at = locate_interval(store.basis, t, store.width);
-    return expansion_time_derivative(at.xi, store.width.w, detail::stored_interval(store, at));
-}
+/// (no copy). Fails with "Matrix slicing out of bounds." when n_t = 0.
+[[nodiscard]] double evaluate_at(const CoefficientStore& store, double t);
+[[nodiscard]] double evaluate_derivative_at(const CoefficientStore& store, double t);
 
 }  // namespace pwpoly

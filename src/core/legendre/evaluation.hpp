@@ -1,12 +1,9 @@
 // Evaluating a piecewise Legendre expansion, or its time derivative, at one
-// time. The sums over one interval are inline: they are the inner loop of
-// every evaluation.
+// time.
 #pragma once
 
 #include "legendre/coefficient_matrix.hpp"
 #include "legendre/legendre_basis.hpp"
-#include "legendre/legendre_derivative.hpp"
-#include "legendre/legendre_recurrence.hpp"
 
 namespace pwpoly {
 
@@ -14,18 +11,7 @@ namespace pwpoly {
 ///   S = -0.0;  S = S + P_i(xi) * c_i  (each product and sum rounded).
 /// The sum starts from negative zero, so all-zero coefficients give +0.0 and
 /// all terms -0.0 give -0.0. Allocates nothing and never fails.
-[[nodiscard]] inline double expansion_value(double xi, const IntervalCoefficients& coefficients) {
-    LegendreRecurrence legendre(xi);
-    double sum = -0.0;
-    for (std::uint64_t i = 0; i < coefficients.count; ++i) {
-        if (i != 0) {
-            legendre.advance();
-        }
-        const double term = legendre.value() * coefficients.first[i * coefficients.stride];
-        sum = sum + term;
-    }
-    return sum;
-}
+[[nodiscard]] double expansion_value(double xi, const IntervalCoefficients& coefficients);
 
 /// Time derivative of the expansion of one interval of width w:
 ///   S = -0.0;  S = S + P'_i(xi) * c_i  (i ascending, the i = 0 term 0 * c_0
@@ -33,21 +19,8 @@ namespace pwpoly {
 /// P'_i = dP_i/dxi as LegendreDerivativeRecurrence computes it.
 /// w is the interval width T / n_t (not the rounded width of the located
 /// interval). Allocates nothing and never fails.
-[[nodiscard]] inline double expansion_time_derivative(double xi, double w,
-                                                      const IntervalCoefficients& coefficients) {
-    LegendreDerivativeRecurrence legendre(xi);
-    double sum = -0.0;
-    for (std::uint64_t i = 0; i < coefficients.count; ++i) {
-        if (i != 0) {
-            legendre.advance();
-        }
-        const double term = legendre.derivative() * coefficients.first[i * coefficients.stride];
-        sum = sum + term;
-    }
-    // Chain rule, dxi/dt = 2 / w.
-    const double doubled = sum + sum;
-    return doubled / w;
-}
+[[nodiscard]] double expansion_time_derivative(double xi, double w,
+                                               const IntervalCoefficients& coefficients);
 
 /// Value at time t of the expansion with coefficients `c` (c[k, i] in row k,
 /// column i): locate_interval, then expansion_value of row k. Fails with
