@@ -24,6 +24,9 @@ bool prepare_thread_for_failures() noexcept {
         PyErr_NoMemory();
         return false;
     }
+    // An allocation that is freed unused may be removed by the compiler; the
+    // pointer handed to an empty asm statement keeps this one.
+    asm volatile("" : : "r"(probe) : "memory");
     std::free(probe);  // NOLINT(cppcoreguidelines-no-malloc)
     // Reading the count of uncaught exceptions makes the runtime allocate the
     // thread's exception state. The function is declared pure, so its result
