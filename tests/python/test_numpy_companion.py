@@ -16,6 +16,15 @@ from hypothesis import given, settings  # noqa: E402
 from hypothesis import strategies as st  # noqa: E402
 
 
+def float_error(value):
+    """The message of the interpreter's float conversion of `value`."""
+    try:
+        float(value)
+    except TypeError as error:
+        return str(error)
+    raise AssertionError(f"{value!r} converts to float")
+
+
 def same_bits(got, expected):
     """Element-wise equality of doubles to the bit; NaN equals NaN."""
     got = numpy.asarray(got, dtype=numpy.float64)
@@ -308,7 +317,8 @@ REFUSALS = [
         "argument 'degree': must be 0 ... 4294967295, not 4294967296",
     ),
     ({"T": "1.0"}, TypeError, "argument 'T': must be real number, not str"),
-    ({"T": 1j}, TypeError, "argument 'T': must be real number, not complex"),
+    # The interpreter's own words, which vary between versions.
+    ({"T": 1j}, TypeError, f"argument 'T': {float_error(1j)}"),
     ({"T": 10**400}, OverflowError, "argument 'T': int too large to convert to float"),
     (
         {"n_t": 0, "coefficients": []},
