@@ -88,7 +88,7 @@ def threads_row(repeats: int) -> tuple[list, float]:
         f"the same two calls one after the other: {run.format_time(best['sequential'])}",
         run.format_ratio(ratio, THREADS_TARGET),
         f"≤ {THREADS_TARGET:.3f}",
-        "pass" if ratio <= THREADS_TARGET else "FAIL",
+        run.verdict(ratio, THREADS_TARGET),
     ]
     return row, ratio
 
@@ -111,7 +111,7 @@ def memory_row() -> tuple[list, float]:
         "—",
         "—",
         f"≤ {MEMORY_TARGET_BYTES:g} B/entry",
-        "pass" if per_entry <= MEMORY_TARGET_BYTES else "FAIL",
+        run.verdict(per_entry, MEMORY_TARGET_BYTES),
     ]
     return row, per_entry
 

@@ -214,6 +214,13 @@ def format_ratio(ratio: float, target: float | None) -> str:
     return f"{ratio:.2f}"
 
 
+def verdict(value: float, target: float) -> str:
+    """"pass", or "missed" with the factor by which the value exceeds its target."""
+    if value <= target:
+        return "pass"
+    return f"missed by {value / target:.2f}×"
+
+
 def markdown_row(cells) -> str:
     return "| " + " | ".join(str(cell).replace("|", "\\|") for cell in cells) + " |"
 
@@ -287,11 +294,11 @@ def main() -> int:
         best = {side: min(values) for side, values in samples.items()}
         ratio = best["pwpoly"] / best["baseline"]
         if case.target is None:
-            target_text, verdict = "—", "—"
+            target_text, outcome = "—", "—"
         else:
             target_text = f"≤ {case.target:g}"
-            verdict = "pass" if ratio <= case.target else "FAIL"
-            missed += verdict == "FAIL"
+            outcome = verdict(ratio, case.target)
+            missed += outcome != "pass"
         lines.append(
             markdown_row(
                 [
@@ -300,7 +307,7 @@ def main() -> int:
                     f"{case.baseline}: {format_cell(case, best['baseline'])}",
                     format_ratio(ratio, case.target),
                     target_text,
-                    verdict,
+                    outcome,
                 ]
             )
         )
@@ -325,19 +332,19 @@ def main() -> int:
         )
         target = cases.MEMORY_TARGET_BYTES_PER_TRIPLET
         if "error" in memory:
-            cells = [operation, f"error: {memory['error'][0]}", "—", "—", f"≤ {target:g} B", "FAIL"]
+            cells = [operation, f"error: {memory['error'][0]}", "—", "—", f"≤ {target:g} B", "missed"]
             missed += 1
         else:
             per_triplet = (memory["peak"] - memory["before"]) / memory["triplets"]
-            verdict = "pass" if per_triplet <= target else "FAIL"
-            missed += verdict == "FAIL"
+            outcome = verdict(per_triplet, target)
+            missed += outcome != "pass"
             cells = [
                 operation,
                 f"{per_triplet:.1f} B/triplet",
                 "—",
                 "—",
                 f"≤ {target:g} B/triplet",
-                verdict,
+                outcome,
             ]
             held = (memory["after"] - memory["before"]) / memory["triplets"]
             details.append(
