@@ -215,7 +215,7 @@ def format_ratio(ratio: float, target: float | None) -> str:
 
 
 def verdict(value: float, target: float) -> str:
-    """"pass", or "missed" with the factor by which the value exceeds its target."""
+    """ "pass", or "missed" with the factor by which the value exceeds its target."""
     if value <= target:
         return "pass"
     return f"missed by {value / target:.2f}×"
@@ -332,7 +332,14 @@ def main() -> int:
         )
         target = cases.MEMORY_TARGET_BYTES_PER_TRIPLET
         if "error" in memory:
-            cells = [operation, f"error: {memory['error'][0]}", "—", "—", f"≤ {target:g} B", "missed"]
+            cells = [
+                operation,
+                f"error: {memory['error'][0]}",
+                "—",
+                "—",
+                f"≤ {target:g} B",
+                "missed",
+            ]
             missed += 1
         else:
             per_triplet = (memory["peak"] - memory["before"]) / memory["triplets"]

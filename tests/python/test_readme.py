@@ -77,7 +77,9 @@ def test_every_block_is_found():
 
 def test_failure_report_example_is_the_real_one():
     text = README.read_text(encoding="utf-8")
-    example = re.search(r"thread '<unnamed>' \(\d+\) panicked at (\S+):(\d+):(\d+):\n *(.*)\n", text)
+    example = re.search(
+        r"thread '<unnamed>' \(\d+\) panicked at (\S+):(\d+):(\d+):\n *(.*)\n", text
+    )
     result = subprocess.run(
         [
             sys.executable,
