@@ -2,6 +2,7 @@
 entry, node and triplet; the sparse structure of its matrices; shapes,
 conversions and every refusal."""
 
+import math
 from decimal import Decimal
 from fractions import Fraction
 
@@ -17,9 +18,10 @@ from hypothesis import strategies as st  # noqa: E402
 
 
 def float_error(value):
-    """The message of the interpreter's float conversion of `value`."""
+    """The message of the interpreter's float conversion of `value` as C code
+    meets it (PyFloat_AsDouble, which math.copysign uses)."""
     try:
-        float(value)
+        math.copysign(value, 1.0)
     except TypeError as error:
         return str(error)
     raise AssertionError(f"{value!r} converts to float")
@@ -578,7 +580,9 @@ def test_calls_and_refusals_give_back_every_block():
     for _ in range(2000):
         calls()
     gc.collect()
-    assert sys.getallocatedblocks() - before < 50
+    # A leaking path leaks a block a call at least, 2000 here; the
+    # interpreter's own caches may still take a few dozen.
+    assert sys.getallocatedblocks() - before < 200
     assert (
         sys.getrefcount(coefficients),
         sys.getrefcount(times),
