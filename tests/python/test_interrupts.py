@@ -55,7 +55,11 @@ print(evaluator.evaluate_at(0.5), pwpoly.sum_as_string(2, 3), flush=True)
 
 # Reaction within 100 ms; AddressSanitizer and a debug interpreter slow every
 # step and every release by large factors.
-REACTION_LIMIT = 1.0 if SANITIZED else 5.0 if hasattr(sys, "gettotalrefcount") else 0.1
+REACTION_LIMIT = 1.0 if SANITIZED else 30.0 if hasattr(sys, "gettotalrefcount") else 0.1
+# The signal lands in the same phase of the call at every attempt, so a phase
+# that polls too rarely is slow at each of them; one slow attempt alone is the
+# machine's (a busy core, a page-reclaim stall) and is measured again.
+ATTEMPTS = 3
 
 
 def interrupt_after(call, delay=0.3):
@@ -86,11 +90,17 @@ def interrupt_after(call, delay=0.3):
 @pytest.mark.skipif(os.cpu_count() == 1 and SANITIZED, reason="too slow to mean anything")
 @pytest.mark.parametrize("call", LONG_CALLS.values(), ids=LONG_CALLS.keys())
 def test_ctrl_c_interrupts_a_long_call(call):
-    outcome, delay, after = interrupt_after(call)
-    assert outcome == "interrupted"
-    assert delay < REACTION_LIMIT, f"KeyboardInterrupt {delay * 1000:.1f} ms after SIGINT"
-    # The evaluator kept its coefficients; the module works.
-    assert after == "7.0 5"
+    delays = []
+    while len(delays) < ATTEMPTS:
+        outcome, delay, after = interrupt_after(call)
+        assert outcome == "interrupted"
+        # The evaluator kept its coefficients; the module works.
+        assert after == "7.0 5"
+        delays.append(delay)
+        if delay < REACTION_LIMIT:
+            break
+    shown = ", ".join(f"{delay * 1000:.1f}" for delay in delays)
+    assert min(delays) < REACTION_LIMIT, f"KeyboardInterrupt {shown} ms after SIGINT"
 
 
 def test_whatever_the_signal_handler_raises_arrives_unchanged(python_child):
