@@ -196,6 +196,8 @@ PyObject* panic_exception_type() {
     });
 }
 
+constinit thread_local int PythonInterrupt::live_ [[gnu::tls_model("initial-exec")]] = 0;
+
 void check_python_signals() {
     if (PyErr_CheckSignals() < 0) {
         throw PythonInterrupt(fetch_python_error());

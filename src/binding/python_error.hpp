@@ -74,11 +74,22 @@ void raise_panic_exception(std::string_view message) noexcept;
 /// it reaches the caller exactly as the handler raised it.
 class PythonInterrupt {
 public:
-    explicit PythonInterrupt(PythonError error) noexcept : error_(std::move(error)) {}
+    explicit PythonInterrupt(PythonError error) noexcept : error_(std::move(error)) { ++live_; }
+    PythonInterrupt(const PythonInterrupt& other) noexcept : error_(other.error_) { ++live_; }
+    PythonInterrupt& operator=(const PythonInterrupt&) = delete;
+    PythonInterrupt& operator=(PythonInterrupt&&) = delete;
+    ~PythonInterrupt() { --live_; }
+
     [[nodiscard]] const PythonError& error() const noexcept { return error_; }
+
+    /// True while an interrupt exists on this thread: while one unwinds the
+    /// stack towards the entry guard, and until the guard has raised it.
+    [[nodiscard]] static bool in_flight() noexcept { return live_ > 0; }
 
 private:
     PythonError error_;
+    // Static thread-local storage: reading or changing it never allocates.
+    static constinit thread_local int live_ [[gnu::tls_model("initial-exec")]];
 };
 
 /// The cancellation check of this module's core: runs the Python signal

@@ -22,9 +22,11 @@ ListBuilder::ListBuilder(std::size_t count)
 
 namespace {
 
-// Items of an abandoned list beyond which its release waits until the call
-// has returned: releasing millions of new floats takes tens of milliseconds,
-// which a caller who pressed Ctrl-C should not wait for.
+// Items of a list abandoned for an interruption beyond which its release
+// waits until the call has returned: releasing millions of new floats takes
+// tens of milliseconds, which a caller who pressed Ctrl-C should not wait
+// for. A list abandoned for any other failure is released at once: when the
+// failure is a MemoryError, the handler that catches it needs that memory.
 constexpr std::size_t release_later_items = std::size_t{1} << 16;
 
 int release_list(void* list) {
@@ -41,9 +43,11 @@ ListBuilder::~ListBuilder() {
     // The list's deallocation visits every slot up to its size; the empty
     // tail (pages of a long list not even touched yet) is cut off first.
     Py_SET_SIZE(reinterpret_cast<PyVarObject*>(list_.get()), static_cast<Py_ssize_t>(filled_));
-    // A long one is released by the interpreter as soon as it can run
-    // pending calls, after the exception of this call has been delivered.
-    if (filled_ > release_later_items && Py_AddPendingCall(&release_list, list_.get()) == 0) {
+    // A long one abandoned for an interruption is released by the
+    // interpreter as soon as it can run pending calls, after the exception
+    // of this call has been delivered.
+    if (filled_ > release_later_items && PythonInterrupt::in_flight() &&
+        Py_AddPendingCall(&release_list, list_.get()) == 0) {
         (void)list_.release();
     }
 }

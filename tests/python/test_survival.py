@@ -7,6 +7,7 @@ or a hang is the failure, and the child checks that the module still works
 afterwards."""
 
 import shutil
+import signal
 import subprocess
 import sys
 import textwrap
@@ -19,8 +20,18 @@ from conftest import SANITIZED, run_python
 STILL_WORKS = "print('still works', pwpoly.sum_as_string(2, 3))"
 
 
-def run_child(code, timeout=60, **options):
+def run_child(code, timeout=60, tolerated=None, **options):
+    """Runs `code` and the check that the module still works in a child.
+    `tolerated`: an assertion message of a debug interpreter whose abort
+    marks the case as an expected failure of that interpreter."""
     result = run_python(textwrap.dedent(code) + "\n" + STILL_WORKS, timeout=timeout, **options)
+    if (
+        tolerated
+        and hasattr(sys, "gettotalrefcount")
+        and result.returncode == -signal.SIGABRT
+        and tolerated in result.stderr
+    ):
+        pytest.xfail(f"the debug interpreter's own assertion: {tolerated}")
     assert result.returncode == 0, f"exit {result.returncode}\n{result.stderr[-3000:]}"
     lines = result.stdout.splitlines()
     assert lines[-1] == "still works 5", result.stdout
@@ -176,37 +187,53 @@ class TestFirstFailureUnderPressure:
     @pytest.mark.skipif(SANITIZED, reason="an address-space limit and AddressSanitizer")
     def test_memory_exhaustion_in_a_thread(self):
         lines, _ = run_child(
-            """
-            import resource, threading, pwpoly
-            limit = 1 << 30
-            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
-            basis = pwpoly.LegendreBasis(2, 3, 3.0)
-            outcomes = set()
-
-            def exhaust_then_fail(headroom):
-                hog = []
-                for size in (1 << 20, 1 << 12, 1 << 9):
-                    try:
-                        while True:
-                            hog.append(bytes(size))
-                    except MemoryError:
-                        pass
-                del hog[len(hog) - headroom:]
-                try:
-                    basis.evaluate_at(1.0, [1.0])
-                except BaseException as error:
-                    outcomes.add(type(error).__name__)
-                del hog
-
-            for headroom in range(8):
-                thread = threading.Thread(target=exhaust_then_fail, args=(headroom,))
-                thread.start()
-                thread.join()
-            print(sorted(outcomes))
-            """,
+            EXHAUSTION_IN_THREADS,
             timeout=120,
+            tolerated=DEBUG_INTERPRETER_FRAME_ASSERTION,
         )
         assert set(eval(lines[0])) <= {"MemoryError", "PanicException"}
+
+
+# CPython 3.14's debug build asserts in every deallocation that the running
+# frame has saved its stack pointer. Under exhaustion of the address space it
+# fails this assertion, rarely (twice in some thirty runs of the whole suite,
+# never in 125 runs of the case alone), in a deallocation that its own
+# evaluation loop starts without saving it; code of an extension always runs
+# inside a call that has saved it. That abort is counted as an expected
+# failure of the interpreter, on debug builds only.
+DEBUG_INTERPRETER_FRAME_ASSERTION = (
+    "_Py_Dealloc: Assertion `tstate->current_frame == NULL || "
+    "tstate->current_frame->stackpointer != NULL' failed"
+)
+
+EXHAUSTION_IN_THREADS = """
+import resource, threading, pwpoly
+limit = 1 << 30
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+basis = pwpoly.LegendreBasis(2, 3, 3.0)
+outcomes = set()
+
+def exhaust_then_fail(headroom):
+    hog = []
+    for size in (1 << 20, 1 << 12, 1 << 9):
+        try:
+            while True:
+                hog.append(bytes(size))
+        except MemoryError:
+            pass
+    del hog[len(hog) - headroom:]
+    try:
+        basis.evaluate_at(1.0, [1.0])
+    except BaseException as error:
+        outcomes.add(type(error).__name__)
+    del hog
+
+for headroom in range(8):
+    thread = threading.Thread(target=exhaust_then_fail, args=(headroom,))
+    thread.start()
+    thread.join()
+print(sorted(outcomes))
+"""
 
 
 FAILING_MALLOC = r"""
