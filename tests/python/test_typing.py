@@ -82,8 +82,9 @@ def run_module(*args):
     )
 
 
-def test_stub_matches_the_module():
-    result = run_module("mypy.stubtest", "pwpoly")
+@pytest.mark.parametrize("module", ["pwpoly", "pwpoly_runtime"])
+def test_stub_matches_the_module(module):
+    result = run_module("mypy.stubtest", module)
     assert result.returncode == 0, result.stdout + result.stderr
 
 
@@ -108,3 +109,44 @@ def test_stub_is_precise_and_examples_pass_strict(tmp_path):
     first_refused = len(ACCEPTED.splitlines()) + 1
     refused_lines = set(range(first_refused + 1, first_refused + len(REFUSED.splitlines())))
     assert wrong_lines == refused_lines, result.stdout
+
+
+# A user's script, outside the source tree, that handles an internal failure;
+# the last line is refused (PanicException is no Exception).
+RUNTIME_USAGE = textwrap.dedent(
+    """
+    import pwpoly
+    from pwpoly_runtime import PanicException
+
+    try:
+        pwpoly.LegendreBasis(2, 3, 3.0).evaluate_at(1.0, [1.0])
+    except PanicException as error:
+        failure: BaseException = error
+    wrong: Exception = PanicException("message")
+    """
+)
+
+
+def test_installed_runtime_module_is_typed(tmp_path):
+    script = tmp_path / "user_script.py"
+    script.write_text(RUNTIME_USAGE)
+    result = subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "mypy",
+            "--strict",
+            "--cache-dir",
+            str(tmp_path / "cache"),
+            str(script),
+        ],
+        capture_output=True,
+        text=True,
+        cwd=tmp_path,
+        timeout=600,
+        check=False,
+    )
+    errors = [line for line in result.stdout.splitlines() if ": error:" in line]
+    last_line = len(RUNTIME_USAGE.splitlines())
+    assert [line.split(":")[1] for line in errors] == [str(last_line)], result.stdout
+    assert "incompatible types" in errors[0].lower(), result.stdout
