@@ -100,18 +100,18 @@ if [ "$uses_chroot" = 1 ]; then
     . "$checkout/scripts/sid_chroot.sh"
 fi
 
+# The chroot's lock is taken when a chroot interpreter's turn comes: a run
+# still waiting for it has no run folder and no /proc mount to remove.
+chroot_locked=0
 cleanup() {
     status=$?
     trap - EXIT INT TERM HUP
-    if [ "$uses_chroot" = 1 ]; then
+    if [ "$chroot_locked" = 1 ]; then
         chroot_end_run || status=1
     fi
     rm -rf "$work"
     exit "$status"
 }
-if [ "$uses_chroot" = 1 ]; then
-    chroot_lock
-fi
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
@@ -203,8 +203,10 @@ wheel_for() {
         cp -r "$sdist" "$work/test-tree" "$base/"
         wheel_sdist="$base/$(basename "$sdist")"
         tests="$base/test-tree"
+        zig_cache_dir="$base/zig-cache"
     else
         tool_dir="$tools"
+        zig_cache_dir="$zig_cache"
         wheel_sdist="$sdist"
         tests="$base/test-tree"
         cp -r "$work/test-tree" "$tests"
@@ -213,15 +215,22 @@ wheel_for() {
     log="$base/log"
 
     echo "== $label: wheel"
-    if ! on_target env CC="$zig_bin/zig-cc" CXX="$zig_bin/zig-c++" \
-        ZIG_GLOBAL_CACHE_DIR="$(target_path "$base/zig-cache")" PIP_DISABLE_PIP_VERSION_CHECK=1 \
-        "$python" -m pip wheel --no-deps -w "$(target_path "$base/dist")" \
+    # The interpreter's own pip may be too old to pass settings to the build
+    # backend (3.9's), or missing (Debian's interpreters): a current one in a
+    # virtual environment of the interpreter builds the wheel.
+    builder=$(target_path "$base/build-venv")
+    if ! { on_target "$python" -m venv "$builder" &&
+        on_target "$builder/bin/python" -m pip install -q --disable-pip-version-check \
+            --upgrade pip &&
+        on_target env CC="$zig_bin/zig-cc" CXX="$zig_bin/zig-c++" \
+        ZIG_GLOBAL_CACHE_DIR="$(target_path "$zig_cache_dir")" PIP_DISABLE_PIP_VERSION_CHECK=1 \
+        "$builder/bin/python" -m pip wheel --no-deps -w "$(target_path "$base/dist")" \
         -C build-dir="$(target_path "$base/build")" \
         -C cmake.define.CMAKE_AR="$zig_bin/zig-ar" \
         -C cmake.define.CMAKE_RANLIB="$zig_bin/zig-ranlib" \
         -C cmake.define.CMAKE_CXX_COMPILER_AR="$zig_bin/zig-ar" \
         -C cmake.define.CMAKE_CXX_COMPILER_RANLIB="$zig_bin/zig-ranlib" \
-        "$(target_path "$wheel_sdist")" >"$log" 2>&1; then
+        "$(target_path "$wheel_sdist")"; } >"$log" 2>&1; then
         tail -n 30 "$log"
         note="build failed"
         return 1
@@ -286,7 +295,6 @@ add_line() {
 
 prepare_tools
 make_sdist
-chroot_ready=0
 index=0
 for spec in $pythons; do
     index=$((index + 1))
@@ -295,13 +303,18 @@ for spec in $pythons; do
         target=chroot
         python=${spec#chroot:}
         label="$python (chroot)"
-        if [ "$chroot_ready" = 0 ]; then
-            echo "== chroot"
-            prepare_chroot && chroot_start_run && chroot_ready=1 || {
-                add_line "-" "-" "-" "-" "-" "-" "$label: no chroot"
-                any_failed=1
-                continue
-            }
+        # The chroot is taken for one wheel at a time, so that other runs
+        # of it (scripts/test_newest_pythons.sh) wait for one wheel only.
+        echo "== chroot"
+        chroot_lock
+        chroot_locked=1
+        if ! { prepare_chroot && chroot_start_run; }; then
+            add_line "-" "-" "-" "-" "-" "-" "$label: no chroot"
+            any_failed=1
+            chroot_end_run || true
+            chroot_locked=0
+            flock -u 9
+            continue
         fi
         base="$run/wheel-$index"
         ;;
@@ -324,6 +337,12 @@ for spec in $pythons; do
         [ -n "$note" ] || note="tests failed"
     fi
     add_line "$wheel_file" "$policy" "$size" "$passed" "$failed" "$skipped" "${note:+$label: $note}"
+    if [ "$target" = chroot ]; then
+        chroot_end_run || any_failed=1
+        run=""
+        chroot_locked=0
+        flock -u 9
+    fi
 done
 
 echo "== wheels in $outdir"

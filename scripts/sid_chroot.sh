@@ -89,11 +89,11 @@ make_chroot() {
     new="$cache.new"
     discard "$new"
     mkdir -p "$(dirname "$cache")"
-    log="$(dirname "$cache")/debootstrap.log"
-    echo "making a Debian sid chroot in $new (log: $log)"
+    debootstrap_log="$(dirname "$cache")/debootstrap.log"
+    echo "making a Debian sid chroot in $new (log: $debootstrap_log)"
     if ! in_own_group debootstrap --variant=minbase --include="$packages" sid "$new" "$mirror" \
-        >"$log" 2>&1; then
-        tail -n 20 "$log" >&2
+        >"$debootstrap_log" 2>&1; then
+        tail -n 20 "$debootstrap_log" >&2
         discard "$new"
         return 1
     fi
@@ -129,8 +129,8 @@ prepare_chroot() {
     fi
     # The compiler and interpreters of the chroot.
     chroot "$cache" g++ --version | head -n 1
-    for python in $chroot_interpreters; do
-        chroot "$cache" "$python" -c 'import sys; print(sys.executable, sys.version.split()[0])' ||
+    for chroot_python in $chroot_interpreters; do
+        chroot "$cache" "$chroot_python" -c 'import sys; print(sys.executable, sys.version.split()[0])' ||
             return 1
     done
 }
