@@ -123,26 +123,29 @@ trap 'exit 129' HUP
 # elsewhere (in the chroot).
 prepare_tools() {
     mkdir -p "$(dirname "$tools")"
-    if [ "$(cat "$tools/.pwpoly-pins" 2>/dev/null)" != "$tool_requirements $zig_target" ]; then
+    if [ "$(cat "$tools/.pwpoly-pins" 2>/dev/null)" != "$tool_requirements" ]; then
         echo "== tools: $tool_requirements (in $tools)"
         rm -rf "$tools"
         python3 -m venv "$tools"
         # The pins are split into words on purpose: one requirement each.
         # shellcheck disable=SC2086
         "$tools/bin/python" -m pip install -q --disable-pip-version-check $tool_requirements
-        package=$("$tools/bin/python" -c 'import os, ziglang; print(os.path.dirname(ziglang.__file__))')
-        ln -s "$package" "$tools/ziglang"
-        mkdir "$tools/zig-bin"
-        for tool in cc c++; do
-            printf '#!/bin/sh\nexec "${0%%/*}/../ziglang/zig" %s -target %s -mcpu=baseline "$@"\n' \
-                "$tool" "$zig_target" >"$tools/zig-bin/zig-$tool"
-        done
-        for tool in ar ranlib; do
-            printf '#!/bin/sh\nexec "${0%%/*}/../ziglang/zig" %s "$@"\n' "$tool" >"$tools/zig-bin/zig-$tool"
-        done
-        chmod +x "$tools"/zig-bin/*
-        printf '%s\n' "$tool_requirements $zig_target" >"$tools/.pwpoly-pins"
+        printf '%s\n' "$tool_requirements" >"$tools/.pwpoly-pins"
     fi
+    # Relative, so that the link also holds where the folder is mounted.
+    package=$("$tools/bin/python" -c 'import os, sys, ziglang
+print(os.path.relpath(os.path.dirname(ziglang.__file__), sys.prefix))')
+    rm -rf "$tools/ziglang" "$tools/zig-bin"
+    ln -s "$package" "$tools/ziglang"
+    mkdir "$tools/zig-bin"
+    for tool in cc c++; do
+        printf '#!/bin/sh\nexec "${0%%/*}/../ziglang/zig" %s -target %s -mcpu=baseline "$@"\n' \
+            "$tool" "$zig_target" >"$tools/zig-bin/zig-$tool"
+    done
+    for tool in ar ranlib; do
+        printf '#!/bin/sh\nexec "${0%%/*}/../ziglang/zig" %s "$@"\n' "$tool" >"$tools/zig-bin/zig-$tool"
+    done
+    chmod +x "$tools"/zig-bin/*
     echo "== zig $("$tools/ziglang/zig" version), target $zig_target"
 }
 
