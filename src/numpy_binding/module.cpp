@@ -36,6 +36,9 @@ PyMethodDef kernel_functions[] = {
     {"transformation_csr",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&transformation_csr_entry)),
      METH_FASTCALL, "transformation_csr(degree, n_t, data, indices, indptr)"},
+    {"plain_numbers",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&plain_numbers_entry)),
+     METH_FASTCALL, "plain_numbers(object)"},
     {nullptr, nullptr, 0, nullptr},
 };
 // NOLINTEND(cppcoreguidelines-pro-type-cstyle-cast)
