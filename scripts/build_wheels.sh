@@ -216,6 +216,22 @@ wheel_for() {
     fi
     zig_bin="$(target_path "$tool_dir")/zig-bin"
     log="$base/log"
+    # Debian's pyconfig.h includes its architecture's from /usr/include/
+    # <multiarch>/pythonX.Y, among the system's own headers, which zig does
+    # not search (it compiles against the headers of its glibc 2.17): a
+    # folder with a link to that one folder alone is searched last.
+    extra_flags=""
+    headers=$(on_target "$python" -c 'import sysconfig
+print(sysconfig.get_config_var("MULTIARCH") or "-", sysconfig.get_paths()["include"].rsplit("/", 1)[-1])')
+    multiarch=${headers% *}
+    include_name=${headers#* }
+    root=""
+    [ "$target" = host ] || root=$cache
+    if [ "$multiarch" != - ] && [ -d "$root/usr/include/$multiarch/$include_name" ]; then
+        mkdir -p "$base/multiarch/$multiarch"
+        ln -s "/usr/include/$multiarch/$include_name" "$base/multiarch/$multiarch/$include_name"
+        extra_flags="-idirafter $(target_path "$base/multiarch")"
+    fi
 
     echo "== $label: wheel"
     # The interpreter's own pip may be too old to pass settings to the build
@@ -225,7 +241,7 @@ wheel_for() {
     if ! { on_target "$python" -m venv "$builder" &&
         on_target "$builder/bin/python" -m pip install -q --disable-pip-version-check \
             --upgrade pip &&
-        on_target env CC="$zig_bin/zig-cc" CXX="$zig_bin/zig-c++" \
+        on_target env CC="$zig_bin/zig-cc" CXX="$zig_bin/zig-c++" CXXFLAGS="$extra_flags" \
         ZIG_GLOBAL_CACHE_DIR="$(target_path "$zig_cache_dir")" PIP_DISABLE_PIP_VERSION_CHECK=1 \
         "$builder/bin/python" -m pip wheel --no-deps -w "$(target_path "$base/dist")" \
         -C build-dir="$(target_path "$base/build")" \

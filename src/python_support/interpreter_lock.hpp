@@ -13,9 +13,9 @@ namespace pwpoly::python_support {
 
 /// Takes the lock back after release_lock (nothing for nullptr). A thread that
 /// comes back while the interpreter is finalizing never returns: the
-/// interpreter ends such threads (by forced unwinding before 3.14, which no
-/// C++ frame of ours would let pass), so the thread waits here until the
-/// process exits instead, holding nothing that the exit needs.
+/// interpreter ends such threads (by forced unwinding before 3.14, which is
+/// stopped before it reaches a frame of ours), so the thread waits here until
+/// the process exits instead, holding nothing that the exit needs.
 void take_lock_back(PyThreadState* state) noexcept;
 
 /// True while the interpreter is finalizing (readable without the lock).
