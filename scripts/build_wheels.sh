@@ -11,7 +11,8 @@
 #                    May be given more than once. Default: the newest release
 #                    of every CPython from 3.9 to 3.13 that pyenv has, then
 #                    chroot:python3.14 and chroot:python3.15.
-#   OUTDIR           where the wheels go (made if missing).
+#   OUTDIR           where the wheels go (made if missing; a relative path
+#                    is taken from the folder the script is started in).
 #
 # Steps: an sdist of the working tree, once (python -m build); then for each
 # interpreter a wheel built from that sdist with zig's C and C++ compilers
@@ -33,6 +34,7 @@
 # global cache (ZIG_GLOBAL_CACHE_DIR, default ~/.cache/zig), so only the
 # first build pays for them. Chroot interpreters need root.
 set -eu
+caller_dir=$(pwd)
 cd "$(dirname "$0")/.."
 checkout=$(pwd)
 
@@ -90,6 +92,7 @@ default_pythons() {
 }
 [ -n "$pythons" ] || pythons=$(default_pythons)
 
+case "$outdir" in /*) ;; *) outdir="$caller_dir/$outdir" ;; esac
 mkdir -p "$outdir"
 outdir=$(cd "$outdir" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/pwpoly-wheels.XXXXXX")
@@ -133,19 +136,27 @@ prepare_tools() {
         printf '%s\n' "$tool_requirements" >"$tools/.pwpoly-pins"
     fi
     # Relative, so that the link also holds where the folder is mounted.
+    # Changed only when wrong, and then replaced at once (mv): another run
+    # may be compiling with them.
     package=$("$tools/bin/python" -c 'import os, sys, ziglang
 print(os.path.relpath(os.path.dirname(ziglang.__file__), sys.prefix))')
-    rm -rf "$tools/ziglang" "$tools/zig-bin"
-    ln -s "$package" "$tools/ziglang"
-    mkdir "$tools/zig-bin"
-    for tool in cc c++; do
-        printf '#!/bin/sh\nexec "${0%%/*}/../ziglang/zig" %s -target %s -mcpu=baseline "$@"\n' \
-            "$tool" "$zig_target" >"$tools/zig-bin/zig-$tool"
+    if [ "$(readlink "$tools/ziglang" 2>/dev/null)" != "$package" ]; then
+        ln -sfn "$package" "$tools/ziglang.new"
+        mv -T "$tools/ziglang.new" "$tools/ziglang"
+    fi
+    mkdir -p "$tools/zig-bin"
+    for tool in cc c++ ar ranlib; do
+        case "$tool" in
+        cc | c++) arguments="$tool -target $zig_target -mcpu=baseline" ;;
+        *) arguments=$tool ;;
+        esac
+        wrapper=$(printf '#!/bin/sh\nexec "${0%%/*}/../ziglang/zig" %s "$@"' "$arguments")
+        if [ "$(cat "$tools/zig-bin/zig-$tool" 2>/dev/null)" != "$wrapper" ]; then
+            printf '%s\n' "$wrapper" >"$tools/zig-bin/zig-$tool.new"
+            chmod +x "$tools/zig-bin/zig-$tool.new"
+            mv "$tools/zig-bin/zig-$tool.new" "$tools/zig-bin/zig-$tool"
+        fi
     done
-    for tool in ar ranlib; do
-        printf '#!/bin/sh\nexec "${0%%/*}/../ziglang/zig" %s "$@"\n' "$tool" >"$tools/zig-bin/zig-$tool"
-    done
-    chmod +x "$tools"/zig-bin/*
     echo "== zig $("$tools/ziglang/zig" version), target $zig_target"
 }
 
@@ -339,6 +350,7 @@ for spec in $pythons; do
         ;;
     *)
         target=host
+        case "$spec" in */*) [ "${spec#/}" != "$spec" ] || spec="$caller_dir/$spec" ;; esac
         python=$(command -v "$spec" || true)
         label=$spec
         [ -n "$python" ] || {
