@@ -99,7 +99,7 @@ SMALLER_CALLS = {
         "pwpoly_numpy.evaluate_derivative(30, 250, 1.0, numpy.ones((7750, 5)), times[:600_000])"
     ),
     "basis_matrix": "pwpoly_numpy.basis_matrix(3, 2500, 1.0, times[:600_000])",
-    "lagrange_points": "pwpoly_numpy.lagrange_points(3, 2_000_000, 1.0)",
+    "lagrange_points": "pwpoly_numpy.lagrange_points(3, 6_000_000, 1.0)",
     "transformation_triplets": "pwpoly_numpy.transformation_triplets(3, 500_000)",
 }
 
@@ -128,7 +128,7 @@ def test_handlers_that_change_nothing_leave_every_bit(call):
         signal.setitimer(signal.ITIMER_REAL, 0.001, 0.001)
         busy = digest({call})
         signal.setitimer(signal.ITIMER_REAL, 0)
-        print(quiet == busy, len(calls) > 5)
+        print(quiet == busy, len(calls) > 1)
         """
         ),
         timeout=180,
