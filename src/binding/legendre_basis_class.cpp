@@ -82,7 +82,7 @@ public:
             coefficients_.resize(done + run);
             items.read(next_ + done * stride_, stride_, run, coefficients_.data() + done);
             done += run;
-            if (done < wanted && !(items.reopen_after_poll() && items.size() == count)) {
+            if (done < wanted && (!items.reopen_after_poll() || items.size() != count)) {
                 return read_by_access(items, done);
             }
         }
