@@ -142,30 +142,3 @@ def test_a_kernel_on_another_thread_runs_on_when_the_main_thread_is_interrupted(
     )
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["1", "(200000,)"]
-
-
-# Daemon threads that keep running kernels, and so keep giving up and taking
-# back the lock, while the interpreter exits.
-EXIT_WITH_KERNELS_RUNNING = """
-import threading, time
-import numpy, pwpoly_numpy
-coefficients = numpy.ones(4 * 11)
-times = numpy.linspace(0, 1, 20000)
-def work():
-    while True:
-        pwpoly_numpy.evaluate(10, 4, 1.0, coefficients, times)
-for _ in range(12):
-    threading.Thread(target=work, daemon=True).start()
-time.sleep(0.3)
-print("exiting")
-"""
-
-
-def test_the_interpreter_exits_while_daemon_threads_run_kernels():
-    # Threads that come back from a kernel while the interpreter finalizes,
-    # some of them already waiting for the lock: before 3.14 the interpreter
-    # ends them by forced unwinding, which must not reach the module's own
-    # frames (the C++ runtime linked into a wheel could not unwind them).
-    for _ in range(3):
-        result = run_python(EXIT_WITH_KERNELS_RUNNING, timeout=60)
-        assert (result.returncode, result.stdout, result.stderr) == (0, "exiting\n", "")
