@@ -305,9 +305,9 @@ for module in (pwpoly, pwpoly_numpy, pwpoly_runtime):
     # The Ctrl-C tests need SIGINT's default action, which a script started
     # in the background would pass on ignored.
     on_target env --default-signal=INT,QUIT sh -c 'cd "$1" && shift && exec "$@"' sh \
-        "$(target_path "$tests")" "$venv/bin/python" -m pytest -q -p no:cacheprovider -rfE \
+        "$(target_path "$tests")" "$venv/bin/python" -m pytest -q -p no:cacheprovider -rfEs \
         --junitxml="$(target_path "$base/junit.xml")" >"$log" 2>&1 || true
-    tail -n 15 "$log"
+    tail -n 20 "$log"
     counts=$("$tools/bin/python" -c "$junit_counts" "$base/junit.xml" || true)
     [ -n "$counts" ] || { note="no test report"; return 1; }
     # shellcheck disable=SC2086
