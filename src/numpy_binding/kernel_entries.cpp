@@ -266,6 +266,8 @@ PyObject* transformation_csr_entry(PyObject* /*module*/, PyObject* const* args, 
         data.hold();
         indices.hold();
         indptr.hold();
+        // A matrix without rows (n_t = 0) has its one row start all the same.
+        out.indptr[0] = 0;
         KernelRun run{&data, &indices, &indptr};
         run.over(per_row * n_t, work_of(per_row), [&](std::size_t first, std::size_t last) {
             batch::fill_transformation_csr(transformation, out, {first, last});
