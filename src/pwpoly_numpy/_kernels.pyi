@@ -42,7 +42,15 @@ def join_pieces(
     degree: int, n_t: int, T: float, coefficients: Any, columns: int, pieces: Any, /
 ) -> None: ...
 def definite_integral(
-    degree: int, n_t: int, T: float, coefficients: Any, columns: int, a: float, b: float, out: Any, /
+    degree: int,
+    n_t: int,
+    T: float,
+    coefficients: Any,
+    columns: int,
+    a: float,
+    b: float,
+    out: Any,
+    /,
 ) -> None: ...
 def end_values(
     degree: int, n_t: int, T: float, coefficients: Any, columns: int, start: Any, end: Any, /

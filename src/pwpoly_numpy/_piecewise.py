@@ -13,7 +13,8 @@ import math
 import operator
 import sys
 import threading
-from typing import Any, Callable, NamedTuple, Sequence, Union
+from collections.abc import Sequence
+from typing import Any, Callable, NamedTuple, Union
 
 import numpy
 import numpy.typing as npt
@@ -75,9 +76,7 @@ def _check_grid(degree: object, n_t: object, T: object) -> tuple[int, int, float
 
 def _check_policy(extrapolate: object) -> str:
     if not isinstance(extrapolate, str):
-        raise TypeError(
-            f"argument 'extrapolate': must be a str, not {type(extrapolate).__name__}"
-        )
+        raise TypeError(f"argument 'extrapolate': must be a str, not {type(extrapolate).__name__}")
     if extrapolate not in EXTRAPOLATIONS:
         choices = ", ".join(repr(name) for name in EXTRAPOLATIONS)
         raise ValueError(f"argument 'extrapolate': must be one of {choices}, not {extrapolate!r}")
@@ -356,7 +355,9 @@ class PiecewiseLegendre:
 
     # --- series of derivatives --------------------------------------------------------
 
-    def _cached(self, key: Any, make: Callable[[], tuple[int, FloatArray]]) -> tuple[int, FloatArray]:
+    def _cached(
+        self, key: Any, make: Callable[[], tuple[int, FloatArray]]
+    ) -> tuple[int, FloatArray]:
         """`make()`, computed once per key while the cache has room. Two
         threads may both compute it; they get equal arrays."""
         with self._lock:
@@ -670,8 +671,7 @@ class PiecewiseLegendre:
             raise ValueError(f"operand: shape {other._shape} differs from {self._shape}")
         if self._extrapolate != other._extrapolate:
             raise ValueError(
-                f"operand: extrapolate={other._extrapolate!r} differs from "
-                f"{self._extrapolate!r}"
+                f"operand: extrapolate={other._extrapolate!r} differs from {self._extrapolate!r}"
             )
 
     def __add__(self, other: object) -> PiecewiseLegendre:
@@ -707,4 +707,3 @@ def _scalar(value: object) -> float | None:
         return real(value, "factor")
     except (TypeError, OverflowError):
         return None
-
