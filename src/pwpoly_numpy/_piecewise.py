@@ -92,12 +92,12 @@ def _check_family(family: object) -> str:
     return family
 
 
-def _order(value: object, name: str) -> int:
+def _order(value: Any, name: str) -> int:
     """A derivative or integration order: a non-negative int (bool refused)."""
     if isinstance(value, (bool, numpy.bool_)):
         raise TypeError(f"argument '{name}': must be a non-negative integer, not bool")
     try:
-        order = operator.index(value)  # type: ignore[call-overload]
+        order = operator.index(value)
     except TypeError:
         raise TypeError(
             f"argument '{name}': must be a non-negative integer, not {type(value).__name__}"
@@ -107,14 +107,14 @@ def _order(value: object, name: str) -> int:
     return order
 
 
-def _orders(nu: object) -> tuple[list[int], bool]:
+def _orders(nu: Any) -> tuple[list[int], bool]:
     """The orders of `nu` and whether it was a single one (no leading axis)."""
     if isinstance(nu, (bool, numpy.bool_)):
         raise TypeError(
             "argument 'nu': must be a non-negative integer or a sequence of them, not bool"
         )
     try:
-        single = operator.index(nu)  # type: ignore[call-overload]
+        single = operator.index(nu)
     except TypeError:
         pass
     else:
@@ -124,7 +124,7 @@ def _orders(nu: object) -> tuple[list[int], bool]:
             "argument 'nu': must be a non-negative integer or a sequence of them, "
             f"not {type(nu).__name__}"
         )
-    return [_order(item, "nu") for item in nu], False  # type: ignore[attr-defined]
+    return [_order(item, "nu") for item in nu], False
 
 
 def _derivative_degree(degree: int, nu: int) -> int:
@@ -532,7 +532,14 @@ class PiecewiseLegendre:
         out = numpy.zeros(self._columns, dtype=numpy.float64)
         if self._columns:
             _kernels.definite_integral(
-                self._degree, self._n_t, self._T, self._flat, self._columns, *bounds, out
+                self._degree,
+                self._n_t,
+                self._T,
+                self._flat,
+                self._columns,
+                bounds[0],
+                bounds[1],
+                out,
             )
         return out.reshape(self._shape)
 
