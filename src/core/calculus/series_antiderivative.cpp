@@ -38,6 +38,19 @@ struct CompensatedSum {
 // (2i + 1) as an exact double.
 double odd(std::uint64_t i) { return static_cast<double>(2 * i + 1); }
 
+// r_0 of interval k, column e, with the rounded steps of integrate_pieces:
+// c_0 - t_1 with c_j = coefficient * s and t_1 = c_1 / 3 (c_0 for degree 0).
+double piece_constant(const SeriesColumns& series, std::uint64_t k, std::size_t e, double s) {
+    const std::uint64_t n_t = series.basis.n_t;
+    const double c0 = at_row(series.values, series.columns, k, e) * s;
+    if (series.basis.degree == 0) {
+        return c0;
+    }
+    const double c1 = at_row(series.values, series.columns, k + n_t, e) * s;
+    const double t1 = c1 / odd(1);
+    return c0 - t1;
+}
+
 }  // namespace
 
 void integrate_pieces(const SeriesColumns& series, std::span<double> out, index_t first,
@@ -99,9 +112,10 @@ void join_pieces(const SeriesColumns& series, std::span<double> pieces, std::siz
         const double* c0 = series.values.data() + k * columns;
         for (std::size_t e = first_column; e < last_column; ++e) {
             CompensatedSum& sum = running[e - first_column];
-            if (k != 0) {
-                constants[e] = constants[e] + sum.value();
-            }
+            // The constant is formed afresh rather than read, so that running
+            // the same columns again gives the same result.
+            const double own = piece_constant(series, k, e, s);
+            constants[e] = k == 0 ? own : own + sum.value();
             // As integrate_pieces scales it, then doubled (exactly).
             const double scaled = c0[e] * s;
             sum.add(scaled + scaled);

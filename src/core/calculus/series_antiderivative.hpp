@@ -33,8 +33,10 @@ void integrate_pieces(const SeriesColumns& series, std::span<double> out, index_
 /// Joins the pieces that integrate_pieces made of `series` (in `pieces`, of
 /// degree series.basis.degree + 1, same grid and columns) into one
 /// antiderivative that is continuous across break points and zero at t = 0:
-/// adds to the constant coefficient (row k) of interval k the sum of the
-/// integrals 2 * ((w / 2) * c_0) of intervals 0 ... k - 1, for the columns
+/// sets the constant coefficient (row k) of interval k to its r_0 (formed
+/// again as integrate_pieces forms it, so that a second run over the same
+/// columns gives the same bits) plus the sum of the integrals
+/// 2 * ((w / 2) * c_0) of intervals 0 ... k - 1, for the columns
 /// first_column <= e < last_column. The running sum is compensated
 /// (Neumaier's summation), so each constant is the rounded exact sum of the
 /// rounded integrals.
