@@ -10,7 +10,7 @@ derivative of pwpoly's formula (``evaluate_derivative``) on the same points.
 
     python3 bench/calculus_accuracy.py [--seeds 6]
 
-Needs NumPy; prints a Markdown table. Takes about a minute.
+Needs NumPy; prints a Markdown table. Takes a few minutes.
 """
 
 from __future__ import annotations
@@ -188,7 +188,7 @@ def main() -> int:
             integral = max(integral, integral_errors(degree, options.seeds))
 
         def cell(error: float) -> str:
-            return f"{error:.1e} ({error / EPS:.0f} u)"
+            return f"{error:.1e} ({error / EPS:.1f} u)"
 
         rows.append(
             [f"{low}–{high}"]
