@@ -15,7 +15,7 @@ namespace {
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 
-bool outside(double t, double T) { return !(t >= 0.0 && t <= T); }
+bool outside(double t, double T) { return std::isnan(t) || t < 0.0 || t > T; }
 
 // The local coordinate of t on interval k, without the clamp to [-1, 1].
 double unclamped_coordinate(double t, std::uint64_t k, double w) {
@@ -53,6 +53,37 @@ double limit_at_infinity(const SeriesColumns& series, std::uint64_t k, std::size
     return negative ? -inf : inf;
 }
 
+// The row of time t (outside [0, T], not NaN) under `extend`: the sums of
+// the first or last interval at the unclamped local coordinate, with the
+// Legendre values `p` as scratch.
+void extend_row(const SeriesColumns& series, double t, double w, std::span<double> p, double* row) {
+    const bool before = t < 0.0;
+    const std::uint64_t k = before ? 0 : series.basis.n_t - 1;
+    const std::uint64_t n_t = series.basis.n_t;
+    const double xi = unclamped_coordinate(t, k, w);
+    if (std::isinf(xi)) {
+        for (std::size_t e = 0; e < series.columns; ++e) {
+            row[e] = limit_at_infinity(series, k, e, before);
+        }
+        return;
+    }
+    legendre_values(xi, p);
+    for (std::size_t e = 0; e < series.columns; ++e) {
+        double sum = -0.0;
+        bool nan_coefficient = false;
+        for (std::uint64_t i = 0; i < p.size(); ++i) {
+            const double c = at_row(series.values, series.columns, k + n_t * i, e);
+            nan_coefficient = nan_coefficient || std::isnan(c);
+            if (c != 0.0) {
+                const double term = p[i] * c;
+                sum = sum + term;
+            }
+        }
+        const bool overflowed = std::isnan(sum) && !nan_coefficient;
+        row[e] = overflowed ? limit_at_infinity(series, k, e, before) : sum;
+    }
+}
+
 }  // namespace
 
 void extrapolate_outside_span(const SeriesColumns& series, OutsideSpan policy,
@@ -64,7 +95,6 @@ void extrapolate_outside_span(const SeriesColumns& series, OutsideSpan policy,
     check_calculus_sizes(count_equals(times.size(), columns, out.size()));
     const LegendreBasis& basis = series.basis;
     const double w = interval_width(basis);
-    const std::uint64_t n_t = basis.n_t;
     std::vector<double> p(policy == OutsideSpan::extend ? basis.degree + std::size_t{1} : 0);
     CancellationCounter poll;
     for (std::size_t j = first; j < last; ++j) {
@@ -79,27 +109,7 @@ void extrapolate_outside_span(const SeriesColumns& series, OutsideSpan policy,
             continue;
         }
         poll.tick(p.size() * columns);
-        const bool before = t < 0.0;
-        const std::uint64_t k = before ? 0 : n_t - 1;
-        const double xi = unclamped_coordinate(t, k, w);
-        const bool infinite = std::isinf(xi);
-        if (!infinite) {
-            legendre_values(xi, std::span<double>(p));
-        }
-        for (std::size_t e = 0; e < columns; ++e) {
-            double sum = -0.0;
-            bool nan_coefficient = false;
-            for (std::uint64_t i = 0; !infinite && i < p.size(); ++i) {
-                const double c = at_row(series.values, columns, k + n_t * i, e);
-                nan_coefficient = nan_coefficient || std::isnan(c);
-                if (c != 0.0) {
-                    const double term = p[i] * c;
-                    sum = sum + term;
-                }
-            }
-            const bool overflowed = std::isnan(sum) && !nan_coefficient;
-            row[e] = infinite || overflowed ? limit_at_infinity(series, k, e, before) : sum;
-        }
+        extend_row(series, t, w, p, row);
     }
 }
 

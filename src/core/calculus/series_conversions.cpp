@@ -62,9 +62,9 @@ void power_coefficients(const SeriesColumns& series, std::span<double> out, inde
         const double* current = q.data() + n * rows;
         const double* previous = q.data() + (n - 1) * rows;
         double* next = q.data() + (n + 1) * rows;
-        const double odd = static_cast<double>(2 * n + 1);
-        const double degree = static_cast<double>(n);
-        const double next_degree = static_cast<double>(n + 1);
+        const auto odd = static_cast<double>(2 * n + 1);
+        const auto degree = static_cast<double>(n);
+        const auto next_degree = static_cast<double>(n + 1);
         for (std::uint64_t j = 0; j <= n + 1; ++j) {
             // u * Q_n, coefficient j: alpha * Q_n[j - 1] - Q_n[j].
             const double shifted = j == 0 ? 0.0 : alpha * current[j - 1];

@@ -19,7 +19,7 @@ void derivative_step(std::vector<double>& c, std::vector<double>& d, std::uint64
         c[v] = c[v] * scale;
     }
     for (std::uint64_t j = n; j >= 3; --j) {
-        const double factor = static_cast<double>(2 * j - 1);
+        const auto factor = static_cast<double>(2 * j - 1);
         double* target = d.data() + (j - 1) * columns;
         double* lower = c.data() + (j - 2) * columns;
         const double* source = c.data() + j * columns;
