@@ -6,7 +6,6 @@
 #include <atomic>
 #include <utility>
 
-#include "batch/lane_location.hpp"
 #include "interpreter_lock.hpp"
 #include "pending_error.hpp"
 
@@ -14,6 +13,10 @@ namespace pwpoly::numpy_binding {
 namespace {
 
 using std::chrono::steady_clock;
+
+// Times that the batch kernels carry through the recurrences together: a
+// piece of whole blocks keeps every block full.
+constexpr std::size_t block_items = 4;
 
 // A piece that runs past the next check by more than this is abandoned.
 constexpr std::chrono::milliseconds overrun_allowance{4};
@@ -84,7 +87,7 @@ void run_handlers_between(std::span<KernelArray* const> arrays) {
 std::size_t piece_items(std::size_t item_work) {
     const std::size_t items =
         std::max<std::size_t>(1, piece_work / std::max<std::size_t>(1, item_work));
-    return items >= batch::block_lanes ? items - items % batch::block_lanes : items;
+    return items >= block_items ? items - items % block_items : items;
 }
 
 }  // namespace

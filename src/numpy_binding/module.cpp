@@ -61,6 +61,9 @@ PyMethodDef kernel_functions[] = {
     {"first_outside_span",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&first_outside_span_entry)),
      METH_FASTCALL, "first_outside_span(T, times)"},
+    {"plain_numbers",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&plain_numbers_entry)),
+     METH_FASTCALL, "plain_numbers(object)"},
     {nullptr, nullptr, 0, nullptr},
 };
 // NOLINTEND(cppcoreguidelines-pro-type-cstyle-cast)
