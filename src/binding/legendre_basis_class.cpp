@@ -74,13 +74,15 @@ public:
             return count;
         }
         const std::size_t wanted = (end_ - 1 - next_) / stride_ + 1;
-        coefficients_.resize(wanted);
+        // Reserved, not filled: the memory is touched run by run.
+        coefficients_.reserve(wanted);
         std::size_t done = 0;
         while (done < wanted) {
             const std::size_t run = std::min(filling_chunk, wanted - done);
+            coefficients_.resize(done + run);
             items.read(next_ + done * stride_, stride_, run, coefficients_.data() + done);
             done += run;
-            if (done < wanted && !(items.reopen_after_poll() && items.size() == count)) {
+            if (done < wanted && (!items.reopen_after_poll() || items.size() != count)) {
                 return read_by_access(items, done);
             }
         }
@@ -93,12 +95,14 @@ private:
     // The interval's items from the `done`-th on through the object's own item
     // access; an item past the end makes the sequence as short as that.
     std::size_t read_by_access(const BufferItems& items, std::size_t done) {
-        for (; done < coefficients_.size(); ++done) {
+        const std::size_t wanted = (end_ - 1 - next_) / stride_ + 1;
+        for (; done < wanted; ++done) {
             const std::size_t index = next_ + done * stride_;
-            if (!items.item_by_access(index, coefficients_[done])) {
-                coefficients_.resize(done);
+            double value = 0.0;
+            if (!items.item_by_access(index, value)) {
                 return index;
             }
+            coefficients_.push_back(value);
             poll_.tick();
         }
         return end_;

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <optional>
 
 #include "batch/basis_rows.hpp"
 #include "batch/batch_checks.hpp"
@@ -101,9 +100,9 @@ void require_transformation(index_t degree, index_t n_t, const char* name) {
 // The weights of the transformation, computed without the lock and holding no
 // array (the signal handlers may run meanwhile).
 TransformationTriplets detached_transformation(index_t degree, index_t n_t) {
-    std::optional<TransformationTriplets> transformation;
+    TransformationTriplets transformation;
     KernelRun::detached([&] { transformation = transformation_triplets(degree, n_t); });
-    return std::move(*transformation);
+    return transformation;
 }
 
 }  // namespace

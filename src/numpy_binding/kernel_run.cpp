@@ -29,7 +29,7 @@ struct PieceState {
     bool signal_thread = false;
     bool may_abandon = false;
     bool handlers_in_place = false;
-    steady_clock::time_point deadline{};
+    steady_clock::time_point deadline;
 };
 
 // Thrown by the cancellation check to abandon a piece.

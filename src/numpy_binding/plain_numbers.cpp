@@ -23,12 +23,14 @@ bool plain_item(PyObject* item) {
     if (!PyFloat_Check(item) && !PyLong_Check(item)) {
         return true;
     }
-    return !PyType_HasFeature(Py_TYPE(item), Py_TPFLAGS_HEAPTYPE);
+    return PyType_HasFeature(Py_TYPE(item), Py_TPFLAGS_HEAPTYPE) == 0;
 }
 
-// Walks lists and tuples, each held while it is walked. Every few thousand
+// Walks lists and tuples, each held while it is walked (the recursion is
+// bounded by NumPy's deepest nesting). Every few thousand
 // items the signal handlers run (they may change the lists: the size and the
 // items are read afresh after each of them).
+// NOLINTNEXTLINE(misc-no-recursion)
 bool plain_numbers(PyObject* object, int depth, CancellationCounter& poll) {
     if (!PyList_CheckExact(object) && !PyTuple_CheckExact(object)) {
         return plain_item(object);

@@ -63,8 +63,8 @@ def flag(value: object, name: str) -> bool:
 def unsigned(value: object, name: str) -> int:
     """`value` as an unsigned 32-bit integer, through ``__index__``."""
     try:
-        number = operator.index(value)  # type: ignore[call-overload]
-    except TypeError as error:
+        number = operator.index(value)  # type: ignore[arg-type, call-overload]
+    except Exception as error:
         raise_for_argument(error, name)
     if not 0 <= number <= UNSIGNED_MAX:
         raise OverflowError(f"argument '{name}': must be 0 ... {UNSIGNED_MAX}, not {number}")
@@ -85,8 +85,8 @@ def real(value: object, name: str) -> float:
         if hasattr(kind, "__float__"):
             return float(value)  # type: ignore[arg-type]
         if hasattr(kind, "__index__"):
-            return float(operator.index(value))  # type: ignore[call-overload]
-    except (TypeError, OverflowError) as error:
+            return float(operator.index(value))  # type: ignore[arg-type, call-overload]
+    except Exception as error:
         raise_for_argument(error, name)
     raise TypeError(f"argument '{name}': must be real number, not {kind.__name__}")
 

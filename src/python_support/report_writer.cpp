@@ -116,7 +116,7 @@ bool restore_report_interruption() noexcept {
 #if PY_VERSION_HEX >= 0x030C0000
     PyErr_SetRaisedException(exception);
 #else
-    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exception));
+    auto* type = reinterpret_cast<PyObject*>(Py_TYPE(exception));
     Py_INCREF(type);
     PyErr_Restore(type, exception, PyException_GetTraceback(exception));
 #endif

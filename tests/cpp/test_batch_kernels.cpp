@@ -260,8 +260,8 @@ TEST(BatchChecks, MismatchedBuffersAndEmptyGridsFailBeforeAnyWork) {
               "batch kernel: wrong buffer size");
     // A window must have at least two columns, and its last row must end
     // within each span.
-    const std::vector<double> table(9 * 3);
-    std::vector<double> wide(4 * 3);
+    const std::vector<double> table(std::size_t{9} * 3);
+    std::vector<double> wide(std::size_t{4} * 3);
     const auto window = [&](std::size_t columns, std::size_t stride, std::size_t skip) {
         return message_of([&] {
             batch::evaluate_expansions(

@@ -215,19 +215,21 @@ def test_ctrl_c_stops_a_kernel_within_its_promise(setup, call, run):
 
 
 def test_daemon_threads_inside_kernels_at_exit_leave_a_normal_exit():
-    # Several daemon threads inside kernels (and one inside a detached phase)
-    # when the interpreter exits: each comes back to a finalizing interpreter.
+    # Daemon threads that call short kernels without end (and one in the
+    # detached phase of a transformation): at exit, some come back from a
+    # kernel to a finalizing interpreter.
     for _ in range(3):
         result = run_python(
             """
             import threading, time
             import numpy, pwpoly_numpy
-            times = numpy.linspace(0, 1, 4_000_000)
+            times = numpy.linspace(0, 1, 20_000)
             def work(kind):
-                if kind == 0:
-                    pwpoly_numpy.transformation_triplets(700, 1)
-                else:
-                    pwpoly_numpy.evaluate(60, 10, 1.0, numpy.ones(610), times)
+                while True:
+                    if kind == 0:
+                        pwpoly_numpy.transformation_triplets(200, 1)
+                    else:
+                        pwpoly_numpy.evaluate(6, 10, 1.0, numpy.ones(70), times)
             for kind in range(4):
                 threading.Thread(target=work, args=(kind,), daemon=True).start()
             time.sleep(0.2)

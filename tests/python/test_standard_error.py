@@ -1,0 +1,220 @@
+"""Failure reports on a standard error that blocks: a pipe that nobody reads,
+a pipe that a Python thread drains (as Jupyter's kernel does), a signal while
+a write waits, and a sys.stderr that replaces itself while it writes. Each
+case runs in a child with a hard timeout: a freeze or a crash is the failure."""
+
+import os
+import selectors
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+
+import pytest
+from conftest import run_python
+
+# A loop of caught failures, each writing a report of a few hundred bytes:
+# far more than a pipe holds (64 KiB).
+FAILURES = """
+import pwpoly
+def fail_many(count):
+    basis = pwpoly.LegendreBasis(2, 3, 3.0)
+    for _ in range(count):
+        try:
+            basis.evaluate_at(1.0, [1.0])
+        except BaseException as error:
+            if type(error).__name__ != "PanicException":
+                raise
+"""
+
+
+def test_reports_into_a_pipe_drained_by_a_python_thread_never_deadlock():
+    result = run_python(
+        FAILURES
+        + textwrap.dedent(
+            """
+            import os, threading
+            read_end, write_end = os.pipe()
+            os.dup2(write_end, 2)
+            received = []
+            def drain():
+                while chunk := os.read(read_end, 65536):
+                    received.append(len(chunk))
+            threading.Thread(target=drain, daemon=True).start()
+            fail_many(3000)
+            print("done", sum(received) > 65536)
+            """
+        ),
+        timeout=120,
+    )
+    assert result.returncode == 0, result.stderr[-3000:]
+    assert result.stdout.split() == ["done", "True"]
+
+
+def read_line(stream, timeout):
+    """A line of the child's output within `timeout` seconds, else None."""
+    selector = selectors.DefaultSelector()
+    selector.register(stream, selectors.EVENT_READ)
+    try:
+        if not selector.select(timeout):
+            return None
+        return stream.readline().strip()
+    finally:
+        selector.close()
+
+
+@pytest.mark.skipif(sys.platform != "linux", reason="pipes and signals as on Linux")
+def test_a_full_pipe_lets_other_threads_run_and_ctrl_c_stop_the_call():
+    code = FAILURES + textwrap.dedent(
+        """
+        import sys, threading, time
+        def tick():
+            while True:
+                print("tick", flush=True)
+                time.sleep(0.01)
+        print("started", flush=True)
+        threading.Thread(target=tick, daemon=True).start()
+        try:
+            fail_many(100_000)
+            print("finished", flush=True)
+        except KeyboardInterrupt:
+            print("interrupted", flush=True)
+        # The module works on, once the pipe is read again.
+        fail_many(3)
+        print("works", pwpoly.sum_as_string(2, 3), flush=True)
+        """
+    )
+    child = subprocess.Popen(
+        [sys.executable, "-c", code],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
+    try:
+        assert read_line(child.stdout, 30) == "started"
+        # The reports fill the pipe within a moment; then the main thread
+        # waits in a write, and the ticking thread must still run.
+        time.sleep(0.5)
+        ticks = 0
+        deadline = time.monotonic() + 20
+        while ticks < 20 and time.monotonic() < deadline:
+            line = read_line(child.stdout, 5)
+            assert line is not None, "the child froze"
+            ticks += line == "tick"
+        assert ticks == 20
+        child.send_signal(signal.SIGINT)
+        outcome = None
+        while outcome not in ("interrupted", "finished"):
+            outcome = read_line(child.stdout, 10)
+            assert outcome is not None, "Ctrl-C did not stop the call"
+        assert outcome == "interrupted"
+        stdout, stderr = child.communicate(timeout=60)
+        assert child.returncode == 0, stderr[-3000:]
+        assert "works 5" in stdout.split("\n")
+        # Each report written stays whole: the last one before the signal
+        # may have been cut short, no other.
+        assert stderr.count("panicked at") >= 60
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+
+
+def test_a_handler_that_raises_while_a_report_waits_ends_the_call_with_its_error():
+    # SIGALRM lands while the report waits on the full pipe: the handler's
+    # exception replaces the PanicException of the call.
+    result = run_python(
+        FAILURES
+        + textwrap.dedent(
+            """
+            import os, signal
+            read_end, write_end = os.pipe()
+            os.dup2(write_end, 2)
+            class Stop(Exception):
+                pass
+            def handler(signum, frame):
+                raise Stop("from the handler")
+            signal.signal(signal.SIGALRM, handler)
+            signal.setitimer(signal.ITIMER_REAL, 0.5)
+            try:
+                fail_many(100_000)
+            except Stop as error:
+                print(repr(error))
+            """
+        ),
+        timeout=60,
+    )
+    assert result.returncode == 0, result.stderr[-3000:]
+    assert result.stdout.strip() == "Stop('from the handler')"
+
+
+def test_a_stream_that_replaces_itself_while_writing_a_traceback_is_held_to_the_end():
+    # The traceback of a PanicException that comes back from Python code goes
+    # to sys.stderr; this stream's write drops the last reference to it.
+    result = run_python(
+        """
+        import sys, pwpoly
+        try:
+            pwpoly.LegendreBasis(2, 3, 3.0).evaluate_at(1.0, [1.0])
+        except BaseException as error:
+            Panic = type(error)
+        class Vanishing:
+            def write(self, text):
+                sys.stderr = sys.__stderr__
+                return len(text)
+            def flush(self):
+                print("flushed", flush=True)
+            def __del__(self):
+                print("released", flush=True)
+        class Item:
+            def __float__(self):
+                raise Panic("boom")
+        sys.stderr = Vanishing()
+        try:
+            pwpoly.LegendreBasisEvaluator(0, 1, 1.0).set_dofs([Item()])
+        except BaseException as error:
+            print(type(error).__name__, error.args)
+        """,
+        timeout=60,
+    )
+    assert result.returncode == 0, result.stderr[-3000:]
+    assert result.stdout.split("\n")[:3] == ["flushed", "released", "PanicException ('boom',)"]
+
+
+def test_reports_of_threads_on_a_drained_pipe_stay_whole():
+    result = run_python(
+        FAILURES
+        + textwrap.dedent(
+            """
+            import os, threading
+            read_end, write_end = os.pipe()
+            os.dup2(write_end, 2)
+            received = []
+            def drain():
+                while chunk := os.read(read_end, 1024):
+                    received.append(chunk)
+            drainer = threading.Thread(target=drain, daemon=True)
+            drainer.start()
+            workers = [threading.Thread(target=fail_many, args=(300,)) for _ in range(4)]
+            for worker in workers:
+                worker.start()
+            for worker in workers:
+                worker.join()
+            os.dup2(os.open(os.devnull, os.O_WRONLY), 2)
+            os.close(write_end)
+            drainer.join()
+            text = b"".join(received).decode()
+            reports = text.split("\\nthread '<unnamed>'")[1:]
+            print(len(reports), all(r.count("panicked at") == 1 for r in reports))
+            print(all("Matrix view: input data buffer too small." in r for r in reports))
+            """
+        ),
+        timeout=120,
+    )
+    assert result.returncode == 0, result.stderr[-3000:]
+    assert result.stdout.split() == ["1200", "True", "True"]
+
+
+if os.name != "posix":  # pragma: no cover
+    pytestmark = pytest.mark.skip(reason="file descriptors and signals as on POSIX")
