@@ -43,6 +43,14 @@ def evaluation_setup() -> dict:
     }
 
 
+def piecewise_setup() -> dict:
+    namespace = evaluation_setup()
+    import pwpoly_numpy
+
+    namespace["p"] = pwpoly_numpy.PiecewiseLegendre(DEGREE, N_T, cases.T, namespace["coefficients"])
+    return namespace
+
+
 def columns_setup() -> dict:
     import numpy
 
@@ -141,6 +149,18 @@ def companion_cases() -> list:
             per=EVALUATION_TIMES,
             item="point",
             needs=(*numpy_rows, "scipy"),
+        ),
+        Case(
+            key="companion.piecewise_call",
+            operation=(f"`PiecewiseLegendre({grid}, c)(times)`, {EVALUATION_TIMES} random times"),
+            stmt="p(times)",
+            baseline=f"`pwpoly_numpy.evaluate({grid}, c, times)` on the same data",
+            baseline_stmt="evaluate(3, 25000, T, coefficients, times)",
+            setup=piecewise_setup,
+            target=1.05,
+            per=EVALUATION_TIMES,
+            item="point",
+            needs=numpy_rows,
         ),
         Case(
             key="companion.evaluate_columns",

@@ -6,6 +6,7 @@
 
 #include <string_view>
 
+#include "calculus_entries.hpp"
 #include "kernel_arrays.hpp"
 #include "kernel_entries.hpp"
 #include "kernel_guard.hpp"
@@ -36,6 +37,30 @@ PyMethodDef kernel_functions[] = {
     {"transformation_csr",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&transformation_csr_entry)),
      METH_FASTCALL, "transformation_csr(degree, n_t, data, indices, indptr)"},
+    {"differentiate",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&differentiate_entry)),
+     METH_FASTCALL, "differentiate(degree, n_t, T, coefficients, columns, nu, out)"},
+    {"integrate_pieces",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&integrate_pieces_entry)),
+     METH_FASTCALL, "integrate_pieces(degree, n_t, T, coefficients, columns, out)"},
+    {"join_pieces", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&join_pieces_entry)),
+     METH_FASTCALL, "join_pieces(degree, n_t, T, coefficients, columns, pieces)"},
+    {"definite_integral",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&definite_integral_entry)),
+     METH_FASTCALL, "definite_integral(degree, n_t, T, coefficients, columns, a, b, out)"},
+    {"end_values", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&end_values_entry)),
+     METH_FASTCALL, "end_values(degree, n_t, T, coefficients, columns, start, end)"},
+    {"power_coefficients",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&power_coefficients_entry)),
+     METH_FASTCALL, "power_coefficients(degree, n_t, T, coefficients, columns, out)"},
+    {"apply_local_weights",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&apply_local_weights_entry)),
+     METH_FASTCALL, "apply_local_weights(degree, n_t, weights, node_step, values, columns, out)"},
+    {"extrapolate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&extrapolate_entry)),
+     METH_FASTCALL, "extrapolate(degree, n_t, T, coefficients, columns, extend, times, out)"},
+    {"first_outside_span",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&first_outside_span_entry)),
+     METH_FASTCALL, "first_outside_span(T, times)"},
     {"plain_numbers",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&plain_numbers_entry)),
      METH_FASTCALL, "plain_numbers(object)"},

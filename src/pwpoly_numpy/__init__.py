@@ -8,10 +8,13 @@ the bits that the scalar calls of pwpoly give for the same input:
   the Lagrange-to-Legendre matrix as int64/float64 triplets or as a
   ``scipy.sparse.csr_array``;
 - ``evaluate`` and ``evaluate_derivative``: one expansion (1-D coefficients)
-  or m expansions on the same grid (2-D coefficients of shape (N, m)) at
-  times of any shape;
+  or many on the same grid (coefficients of shape (N, *shape)) at times of
+  any shape, into a new array or `out`;
 - ``basis_matrix``: the basis functions (or their time derivatives) at many
-  times as a sparse matrix with degree + 1 stored entries per row.
+  times as a sparse matrix with degree + 1 stored entries per row;
+- ``PiecewiseLegendre``: such a function as an immutable object, with
+  derivatives of any order, antiderivatives, integrals, interval end values
+  and a choice of extrapolation.
 
 Array inputs that are float64 and C-contiguous already are read where they
 are; others are converted to a private float64 copy first. Results are new
@@ -43,21 +46,26 @@ import numpy.typing as npt
 
 from pwpoly_numpy import _kernels
 from pwpoly_numpy._arguments import (
+    apart_from,
+    check_coefficient_shape,
     check_evaluation_grid,
     check_node_count,
     check_transformation,
     flag,
     float64_input,
+    output_array,
     private_float64,
     real,
     real_array,
     unsigned,
 )
+from pwpoly_numpy._piecewise import PiecewiseLegendre
 
 if TYPE_CHECKING:
     import scipy.sparse
 
 __all__ = [
+    "PiecewiseLegendre",
     "basis_matrix",
     "evaluate",
     "evaluate_derivative",
@@ -168,20 +176,15 @@ def _evaluate(
     coefficients: npt.ArrayLike,
     times: npt.ArrayLike,
     derivative: bool,
+    out: npt.NDArray[numpy.float64] | None,
 ) -> npt.NDArray[numpy.float64]:
     degree_, n_t_, end, count = _grid(degree, n_t, T)
     given = real_array(coefficients, "coefficients")
-    if given.ndim not in (1, 2) or given.shape[0] != count:
-        raise ValueError(
-            f"argument 'coefficients': expected shape ({count},) or ({count}, m) for "
-            f"n_t * (degree + 1) = {count} coefficients, got shape {given.shape}"
-        )
-    columns = 1 if given.ndim == 1 else given.shape[1]
+    columns = check_coefficient_shape(given.shape, count)
     at = float64_input(times, "times")
-    shape = at.shape if given.ndim == 1 else (*at.shape, columns)
-    out = numpy.empty(shape, dtype=numpy.float64)
-    if out.size == 0:
-        return out
+    result = output_array(out, at.shape + given.shape[1:])
+    if result.size == 0:
+        return result
     # One expansion at many more times than coefficients: the coefficients of
     # each interval side by side (a private copy, one pass over them), so that
     # a time reads one cache line of them rather than degree + 1 lines spread
@@ -190,9 +193,10 @@ def _evaluate(
     if by_interval:
         rows = private_float64(given.reshape(degree_ + 1, n_t_).T)
     else:
-        rows = float64_input(given, "coefficients")
-    _kernels.evaluate(degree_, n_t_, end, rows, columns, by_interval, at, out, derivative)
-    return out
+        rows = apart_from(float64_input(given.reshape(count, columns), "coefficients"), result)
+    at = apart_from(at, result)
+    _kernels.evaluate(degree_, n_t_, end, rows, columns, by_interval, at, result, derivative)
+    return result
 
 
 def evaluate(
@@ -201,21 +205,25 @@ def evaluate(
     T: Real,
     coefficients: npt.ArrayLike,
     times: npt.ArrayLike,
+    *,
+    out: npt.NDArray[numpy.float64] | None = None,
 ) -> npt.NDArray[numpy.float64]:
     """Values of piecewise Legendre expansions at `times`.
 
     `coefficients` has shape (N,), N = n_t * (degree + 1), in pwpoly's flat
     layout (the coefficient of P_i on interval k at index k + n_t * i), or
-    shape (N, m) for m expansions on the same grid, one per column. `times`
-    has any shape, a scalar included. Returns a new float64 array of shape
-    ``times.shape`` for 1-D coefficients and ``times.shape + (m,)`` for 2-D.
+    shape (N, *shape) for expansions on the same grid with any trailing shape
+    ((N, m) for m columns, (N, nx, ny) for a field). `times` has any shape, a
+    scalar included. Returns a float64 array of shape
+    ``times.shape + coefficients.shape[1:]``: a new one, or `out`, filled,
+    when given (a writable C-contiguous float64 array of exactly that shape).
     Each element is, bit for bit, what ``pwpoly.LegendreBasisEvaluator(degree,
     n_t, T)`` with ``set_dofs`` of that column returns from ``evaluate_at`` at
     that time. Bool, integer and float arrays are converted to float64 (as
     ``float()`` converts their items), object arrays item by item; complex,
     string, bytes, datetime and structured arrays raise TypeError.
     """
-    return _evaluate(degree, n_t, T, coefficients, times, derivative=False)
+    return _evaluate(degree, n_t, T, coefficients, times, False, out)
 
 
 def evaluate_derivative(
@@ -224,15 +232,19 @@ def evaluate_derivative(
     T: Real,
     coefficients: npt.ArrayLike,
     times: npt.ArrayLike,
+    *,
+    out: npt.NDArray[numpy.float64] | None = None,
 ) -> npt.NDArray[numpy.float64]:
     """Time derivatives of piecewise Legendre expansions at `times`.
 
-    Shapes and conversions as ``evaluate``: a new float64 array of shape
-    ``times.shape`` for 1-D coefficients, ``times.shape + (m,)`` for 2-D ones.
-    Each element is, bit for bit, what ``evaluate_derivative_at`` of
-    ``pwpoly.LegendreBasisEvaluator`` returns.
+    Shapes, conversions and `out` as ``evaluate``: a float64 array of shape
+    ``times.shape + coefficients.shape[1:]``. Each element is, bit for bit,
+    what ``evaluate_derivative_at`` of ``pwpoly.LegendreBasisEvaluator``
+    returns: pwpoly's derivative formula, whose error near interval ends
+    reaches about 1e-12 of the derivative's scale. ``PiecewiseLegendre``'s
+    ``p(times, nu)`` gives derivatives of any order accurate to rounding.
     """
-    return _evaluate(degree, n_t, T, coefficients, times, derivative=True)
+    return _evaluate(degree, n_t, T, coefficients, times, True, out)
 
 
 def basis_matrix(
