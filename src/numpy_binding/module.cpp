@@ -2,6 +2,7 @@
 // the cancellation check installed in this extension's copy of the core.
 #include <Python.h>
 
+#include "discretisation_entries.hpp"
 #include "kernel_entries.hpp"
 #include "kernel_guard.hpp"
 #include "kernel_scope.hpp"
@@ -29,6 +30,20 @@ PyMethodDef kernel_functions[] = {
     {"transformation_csr",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&transformation_csr_entry)),
      METH_FASTCALL, "transformation_csr(degree, n_t, data, indices, indptr)"},
+    {"family_nodes",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&family_nodes_entry)),
+     METH_FASTCALL, "family_nodes(family, degree, n_t, T, out)"},
+    {"quadrature_weights",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&quadrature_weights_entry)),
+     METH_FASTCALL, "quadrature_weights(family, degree, n_t, T, out)"},
+    {"family_triplets",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&family_triplets_entry)),
+     METH_FASTCALL, "family_triplets(family, degree, n_t, rows, cols, values)"},
+    {"family_csr", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&family_csr_entry)),
+     METH_FASTCALL, "family_csr(family, degree, n_t, data, indices, indptr)"},
+    {"time_matrix",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&time_matrix_entry)),
+     METH_FASTCALL, "time_matrix(matrix, degree, n_t, T, data, indices, indptr)"},
     {nullptr, nullptr, 0, nullptr},
 };
 // NOLINTEND(cppcoreguidelines-pro-type-cstyle-cast)

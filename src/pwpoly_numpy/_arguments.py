@@ -154,3 +154,27 @@ def check_transformation(degree: int, n_t: int) -> int:
             f"exceed the size limit of {MAX_FLOATS} float64 values"
         )
     return count
+
+
+def sparse_module(function: str) -> Any:
+    """scipy.sparse, imported on the first call of a function that needs it."""
+    try:
+        import scipy.sparse
+    except ImportError as error:
+        raise ImportError(
+            f"pwpoly_numpy.{function} needs SciPy: install it with "
+            "python3 -m pip install 'pwpoly[scipy]'"
+        ) from error
+    return scipy.sparse
+
+
+def canonical_csr(
+    sparse: Any, data: Any, indices: Any, indptr: Any, shape: tuple[int, int]
+) -> Any:
+    """A csr_array around arrays that a kernel filled sorted and free of
+    duplicates."""
+    matrix = sparse.csr_array((data, indices, indptr), shape=shape, copy=False)
+    # Sorted and free of duplicates by construction: say so, instead of
+    # letting SciPy find out by a scan.
+    matrix.has_canonical_format = True
+    return matrix
