@@ -32,7 +32,7 @@ need SciPy, imported when they are first called.
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Any, SupportsFloat, SupportsIndex, Union
+from typing import TYPE_CHECKING, SupportsFloat, SupportsIndex, Union
 
 try:
     import numpy

@@ -168,9 +168,7 @@ def sparse_module(function: str) -> Any:
     return scipy.sparse
 
 
-def canonical_csr(
-    sparse: Any, data: Any, indices: Any, indptr: Any, shape: tuple[int, int]
-) -> Any:
+def canonical_csr(sparse: Any, data: Any, indices: Any, indptr: Any, shape: tuple[int, int]) -> Any:
     """A csr_array around arrays that a kernel filled sorted and free of
     duplicates."""
     matrix = sparse.csr_array((data, indices, indptr), shape=shape, copy=False)

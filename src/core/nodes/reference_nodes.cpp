@@ -164,9 +164,14 @@ std::vector<double> gauss_legendre_weights(std::span<const double> nodes) {
     for (std::size_t c = count / 2; c < count; ++c) {
         poll.tick(count);
         const double x = nodes[c];
-        const double previous = legendre_pair(x, static_cast<index_t>(count)).previous;
-        const double scaled = m * previous;
-        const double weight = (2.0 * one_minus_square(x)) / (scaled * scaled);
+        const LegendrePair p = legendre_pair(x, static_cast<index_t>(count));
+        // 2 / ((1 - x^2) P'_m(x)^2), P'_m = m (P_{m-1} - x P_m) / (1 - x^2): of
+        // the closed forms of the weight, the one least sensitive to the
+        // rounding of the node (its logarithmic derivative at the root is
+        // -2x / (1 - x^2), where 2 (1 - x^2) / (m P_{m-1})^2 has P'_{m-1} / P_{m-1}).
+        const double s = one_minus_square(x);
+        const double derivative = (m * (p.previous - x * p.value)) / s;
+        const double weight = 2.0 / (s * (derivative * derivative));
         weights[c] = weight;
         weights[count - 1 - c] = weight;
     }

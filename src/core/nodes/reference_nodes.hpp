@@ -50,8 +50,9 @@ inline constexpr index_t max_family_degree = 4096;
 /// callers check both).
 [[nodiscard]] std::vector<double> reference_nodes(NodeFamily family, index_t degree);
 
-/// Gauss-Legendre weights 2 (1 - x^2) / (m P_{m-1}(x))^2 of the m roots
-/// `nodes` of P_m (1 - x^2 formed as (1 - x)(1 + x)), mirrored as the nodes.
+/// Gauss-Legendre weights 2 / ((1 - x^2) P'_m(x)^2) of the m roots `nodes` of
+/// P_m, P'_m = m (P_{m-1} - x P_m) / (1 - x^2) and 1 - x^2 formed as
+/// (1 - x)(1 + x), mirrored as the nodes.
 /// Exact for polynomials of degree 2m - 1.
 [[nodiscard]] std::vector<double> gauss_legendre_weights(std::span<const double> nodes);
 
