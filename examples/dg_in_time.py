@@ -60,7 +60,7 @@ def pade(q: int, z: Fraction) -> Fraction:
     r = sum(
         Fraction(f(m + n - j) * f(n), f(m + n) * f(j) * f(n - j)) * (-z) ** j for j in range(n + 1)
     )
-    return p / r
+    return Fraction(p / r)
 
 
 def scalar_end_value(q: int, n_t: int, span: float, lam: float) -> float:

@@ -39,11 +39,10 @@ void require_family_degree(NodeFamily family, index_t degree, const char* name) 
 
 // The node count of the grid, after checking that it fits the size policy as
 // pwpoly's Lagrange nodes do.
-std::uint64_t require_grid_nodes(NodeFamily family, index_t degree, index_t n_t,
-                                 const char* name) {
+std::uint64_t require_grid_nodes(NodeFamily family, index_t degree, index_t n_t, const char* name) {
     const std::uint64_t count = grid_node_count(family, degree, n_t);
-    require(batch::lagrange_points_fit(0, n_t) && count <= max_vector_bytes / sizeof(double),
-            name, "beyond the size limits");
+    require(batch::lagrange_points_fit(0, n_t) && count <= max_vector_bytes / sizeof(double), name,
+            "beyond the size limits");
     return count;
 }
 
@@ -93,8 +92,7 @@ PyObject* family_nodes_entry(PyObject* /*module*/, PyObject* const* args, Py_ssi
 }
 
 // quadrature_weights(family, degree, n_t, T, out)
-PyObject* quadrature_weights_entry(PyObject* /*module*/, PyObject* const* args,
-                                   Py_ssize_t nargs) {
+PyObject* quadrature_weights_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
     return kernel_entry([&] {
         check_argument_count("quadrature_weights", nargs, 5);
         const NodeFamily family = family_argument(args[0], "quadrature_weights");
@@ -126,9 +124,8 @@ PyObject* family_triplets_entry(PyObject* /*module*/, PyObject* const* args, Py_
         const PinnedBuffer rows(args[3], ElementKind::int64, true);
         const PinnedBuffer cols(args[4], ElementKind::int64, true);
         const PinnedBuffer values(args[5], ElementKind::float64, true);
-        const std::uint64_t count =
-            (std::uint64_t{transformation.degree} + 1) * (transformation.degree + 1) *
-            transformation.n_t;
+        const std::uint64_t count = (std::uint64_t{transformation.degree} + 1) *
+                                    (transformation.degree + 1) * transformation.n_t;
         require(rows.elements<std::int64_t>().size() == count &&
                     cols.elements<std::int64_t>().size() == count &&
                     values.elements<double>().size() == count,

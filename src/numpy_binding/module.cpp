@@ -41,8 +41,7 @@ PyMethodDef kernel_functions[] = {
      METH_FASTCALL, "family_triplets(family, degree, n_t, rows, cols, values)"},
     {"family_csr", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&family_csr_entry)),
      METH_FASTCALL, "family_csr(family, degree, n_t, data, indices, indptr)"},
-    {"time_matrix",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&time_matrix_entry)),
+    {"time_matrix", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&time_matrix_entry)),
      METH_FASTCALL, "time_matrix(matrix, degree, n_t, T, data, indices, indptr)"},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -59,15 +59,15 @@ TEST(ReferenceNodes, HighDegreesKeepOrderSymmetryAndInterlacing) {
 
 TEST(ReferenceRules, WeightsOfSmallRulesAndTheirSums) {
     const std::vector<double> simpson{1.0 / 3, 4.0 / 3, 1.0 / 3};
-    for (const NodeFamily family : {NodeFamily::gauss_lobatto, NodeFamily::chebyshev_lobatto,
-                                    NodeFamily::equidistant}) {
+    for (const NodeFamily family :
+         {NodeFamily::gauss_lobatto, NodeFamily::chebyshev_lobatto, NodeFamily::equidistant}) {
         const ReferenceRule rule = reference_rule(family, 2);
         for (std::size_t c = 0; c < 3; ++c) {
             EXPECT_NEAR(rule.weights[c], simpson[c], 4e-16);
         }
     }
-    for (const NodeFamily family : {NodeFamily::gauss_legendre, NodeFamily::gauss_lobatto,
-                                    NodeFamily::chebyshev_lobatto}) {
+    for (const NodeFamily family :
+         {NodeFamily::gauss_legendre, NodeFamily::gauss_lobatto, NodeFamily::chebyshev_lobatto}) {
         for (const index_t degree : {1u, 5u, 40u, 500u}) {
             const ReferenceRule rule = reference_rule(family, degree);
             double sum = 0.0;
@@ -82,8 +82,8 @@ TEST(ReferenceRules, WeightsOfSmallRulesAndTheirSums) {
 
 TEST(FamilyTables, InvertTheLegendreVandermondeMatrix) {
     // sum_c W[p][c] P_j(x_c) = [p == j] for every family.
-    for (const NodeFamily family : {NodeFamily::gauss_legendre, NodeFamily::gauss_lobatto,
-                                    NodeFamily::chebyshev_lobatto}) {
+    for (const NodeFamily family :
+         {NodeFamily::gauss_legendre, NodeFamily::gauss_lobatto, NodeFamily::chebyshev_lobatto}) {
         for (const index_t degree : {1u, 2u, 9u, 30u}) {
             const SquareMatrix w = family_weight_table(family, degree);
             const std::vector<double> x = reference_nodes(family, degree);

@@ -20,8 +20,7 @@ struct Filled {
 
 Filled fill(TimeMatrix matrix, const LegendreBasis& basis, std::uint64_t split) {
     const TimeMatrixShape shape = time_matrix_shape(matrix, basis.degree, basis.n_t);
-    Filled f{std::vector<double>(shape.entries, -7.0),
-             std::vector<std::int32_t>(shape.entries, -1),
+    Filled f{std::vector<double>(shape.entries, -7.0), std::vector<std::int32_t>(shape.entries, -1),
              std::vector<std::int32_t>(shape.rows + 1, -1)};
     const batch::CsrArrays<std::int32_t> out{f.data, f.indices, f.indptr};
     // The later rows first: every row is placed from its own index.

@@ -2,6 +2,7 @@
 // row placed by a closed-form count of the entries before it.
 #include "galerkin/time_matrices.hpp"
 
+#include <algorithm>
 #include <limits>
 
 #include "batch/batch_checks.hpp"
@@ -32,6 +33,27 @@ struct RowWriter {
     }
 };
 
+// Calls row_visit(row, i, k) for rows [first, last) of a matrix with rows
+// a = k + n_t * i, starting at (i, k) = (first / n_t, first % n_t), polling
+// for cancellation before every stretch of rows of one degree that writes
+// about cancellation_interval entries (`row_entries` per row at most).
+template <class Visit>
+void for_each_row(std::uint64_t first, std::uint64_t last, std::uint64_t n_t, std::uint64_t i,
+                  std::uint64_t k, std::uint64_t row_entries, Visit&& row_visit) {
+    const std::uint64_t rows_per_poll =
+        std::max<std::uint64_t>(1, cancellation_interval / row_entries);
+    for (std::uint64_t row = first; row < last; ++i, k = 0) {
+        const std::uint64_t stop = std::min(last, row + (n_t - k));
+        while (row < stop) {
+            poll_cancellation();
+            const std::uint64_t chunk_stop = std::min(stop, row + rows_per_poll);
+            for (; row < chunk_stop; ++row, ++k) {
+                row_visit(row, i, k);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 TimeMatrixShape time_matrix_shape(TimeMatrix matrix, index_t degree, index_t n_t) {
@@ -59,60 +81,93 @@ void fill_time_matrix(TimeMatrix matrix, const LegendreBasis& basis, std::uint64
         out.indices.size() == shape.entries && out.indptr.size() == shape.rows + 1 &&
         shape.entries <= std::uint64_t{std::numeric_limits<std::int32_t>::max()} &&
         shape.cols <= std::uint64_t{std::numeric_limits<std::int32_t>::max()});
-    const std::uint64_t degree = basis.degree;
-    const std::uint64_t per = degree + 1;
-    const std::uint64_t n_t = basis.n_t;
     if (first == 0) {
         out.indptr[0] = 0;
     }
-    CancellationCounter poll;
-    for (std::uint64_t row = first; row < last; ++row) {
-        const std::uint64_t k = row % (n_t == 0 ? 1 : n_t);
-        const std::uint64_t i = row / (n_t == 0 ? 1 : n_t);
-        RowWriter writer{out, 0};
-        switch (matrix) {
-            case TimeMatrix::mass: {
-                poll.tick();
-                // The integral of P_i^2 over an interval of width T / n_t.
-                const auto denominator = static_cast<double>(n_t * (2 * i + 1));
-                writer.next = row;
-                writer.put(row, basis.T / denominator);
-                break;
+    if (first == last) {
+        return;
+    }
+    const std::uint64_t degree = basis.degree;
+    const std::uint64_t per = degree + 1;
+    const std::uint64_t n_t = basis.n_t;
+    if (matrix == TimeMatrix::start_trace || matrix == TimeMatrix::end_trace) {
+        // Row k: the degree + 1 functions of interval k.
+        const bool start = matrix == TimeMatrix::start_trace;
+        RowWriter writer{out, first * per};
+        CancellationCounter poll;
+        for (std::uint64_t k = first; k < last; ++k) {
+            poll.tick(per);
+            for (std::uint64_t j = 0; j <= degree; ++j) {
+                writer.put(k + n_t * j, start ? alternating(j) : 1.0);
             }
-            case TimeMatrix::derivative: {
-                const std::uint64_t count = derivative_row_entries(degree, i);
-                poll.tick(count + 1);
-                writer.next = n_t * (half_floor_sum(per) - half_floor_sum(degree - i + 1)) +
-                              k * count;
-                for (std::uint64_t j = i + 1; j <= degree; j += 2) {
-                    writer.put(k + n_t * j, 2.0);
-                }
-                break;
-            }
-            case TimeMatrix::jump: {
-                poll.tick(2 * per);
-                writer.next = i * per * (2 * n_t - 1) + (k == 0 ? 0 : per + (k - 1) * 2 * per);
-                const double sign = alternating(i);
-                for (std::uint64_t j = 0; j <= degree; ++j) {
-                    if (k > 0) {
-                        writer.put(k - 1 + n_t * j, -sign);
-                    }
-                    writer.put(k + n_t * j, sign * alternating(j));
-                }
-                break;
-            }
-            case TimeMatrix::start_trace:
-            case TimeMatrix::end_trace: {
-                poll.tick(per);
-                writer.next = row * per;
-                const bool start = matrix == TimeMatrix::start_trace;
-                for (std::uint64_t j = 0; j <= degree; ++j) {
-                    writer.put(row + n_t * j, start ? alternating(j) : 1.0);
-                }
-                break;
-            }
+            out.indptr[k + 1] = static_cast<std::int32_t>(writer.next);
         }
-        out.indptr[row + 1] = static_cast<std::int32_t>(writer.next);
+        return;
+    }
+    // Rows a = k + n_t * i, walked as (i, k) from the first row of the range:
+    // the place of the first row from the closed-form counts, of the others by
+    // appending.
+    std::uint64_t i = first / n_t;
+    std::uint64_t k = first % n_t;
+    RowWriter writer{out, 0};
+    switch (matrix) {
+        case TimeMatrix::mass:
+            writer.next = first;
+            break;
+        case TimeMatrix::derivative:
+            writer.next = n_t * (half_floor_sum(per) - half_floor_sum(degree - i + 1)) +
+                          k * derivative_row_entries(degree, i);
+            break;
+        case TimeMatrix::jump:
+            writer.next = i * per * (2 * n_t - 1) + (k == 0 ? 0 : per + (k - 1) * 2 * per);
+            break;
+        case TimeMatrix::start_trace:
+        case TimeMatrix::end_trace:
+            break;
+    }
+    switch (matrix) {
+        case TimeMatrix::mass: {
+            // The integral of P_i^2 over an interval of width T / n_t, rounded
+            // once; computed anew when the degree changes.
+            std::uint64_t value_i = i;
+            double value = basis.T / static_cast<double>(n_t * (2 * i + 1));
+            for_each_row(first, last, n_t, i, k, 1,
+                         [&](std::uint64_t row, std::uint64_t row_i, std::uint64_t) {
+                             if (row_i != value_i) {
+                                 value_i = row_i;
+                                 value = basis.T / static_cast<double>(n_t * (2 * row_i + 1));
+                             }
+                             out.data[row] = value;
+                             out.indices[row] = static_cast<std::int32_t>(row);
+                             out.indptr[row + 1] = static_cast<std::int32_t>(row + 1);
+                         });
+            break;
+        }
+        case TimeMatrix::derivative:
+            for_each_row(first, last, n_t, i, k, per,
+                         [&](std::uint64_t row, std::uint64_t row_i, std::uint64_t row_k) {
+                             for (std::uint64_t j = row_i + 1; j <= degree; j += 2) {
+                                 writer.put(row_k + n_t * j, 2.0);
+                             }
+                             out.indptr[row + 1] = static_cast<std::int32_t>(writer.next);
+                         });
+            break;
+        case TimeMatrix::jump:
+            for_each_row(first, last, n_t, i, k, 2 * per,
+                         [&](std::uint64_t row, std::uint64_t row_i, std::uint64_t row_k) {
+                             const double sign = alternating(row_i);
+                             for (std::uint64_t j = 0; j <= degree; ++j) {
+                                 if (row_k > 0) {
+                                     writer.put(row_k - 1 + n_t * j, -sign);
+                                 }
+                                 writer.put(row_k + n_t * j, sign * alternating(j));
+                             }
+                             out.indptr[row + 1] = static_cast<std::int32_t>(writer.next);
+                         });
+            break;
+        case TimeMatrix::start_trace:
+        case TimeMatrix::end_trace:
+            break;
     }
 }
 

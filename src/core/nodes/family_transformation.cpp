@@ -94,8 +94,8 @@ SquareMatrix integrated_table(std::span<const double> nodes) {
     return table;
 }
 
-void check_rows(const FamilyTransformation& transformation, std::uint64_t first,
-                std::uint64_t last, std::uint64_t entries) {
+void check_rows(const FamilyTransformation& transformation, std::uint64_t first, std::uint64_t last,
+                std::uint64_t entries) {
     const std::uint64_t per_row = transformation.weights.size;
     batch::check_buffer_sizes(first <= last && last <= transformation.row_count() &&
                               entries == transformation.row_count() * per_row);

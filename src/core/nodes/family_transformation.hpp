@@ -37,9 +37,7 @@ struct FamilyTransformation {
     index_t n_t;
 
     /// (degree + 1) * n_t rows.
-    [[nodiscard]] std::uint64_t row_count() const {
-        return std::uint64_t{weights.size} * n_t;
-    }
+    [[nodiscard]] std::uint64_t row_count() const { return std::uint64_t{weights.size} * n_t; }
 };
 
 /// Writes rows [first, last) as triplets: the entries of row r at places
