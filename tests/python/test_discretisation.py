@@ -133,6 +133,14 @@ def test_gauss_legendre_rule_is_numpys_leggauss(degree):
 
 
 @pytest.mark.parametrize("family", FAMILIES)
+def test_a_grid_without_intervals_has_the_end_node_alone(family):
+    expected = [] if family == "gauss-legendre" else [2.5]
+    assert pwpoly_numpy.nodes(3, 0, 2.5, family).tolist() == expected
+    matrix = pwpoly_numpy.transformation_matrix(3, 0, family)
+    assert matrix.shape == (0, len(expected)) and matrix.nnz == 0
+
+
+@pytest.mark.parametrize("family", FAMILIES)
 def test_nodes_on_the_grid(family):
     degree, n_t, T = 4, 3, 1.3
     points = pwpoly_numpy.nodes(degree, n_t, T, family)

@@ -25,6 +25,10 @@ void place_grid_nodes(NodeFamily family, std::span<const double> reference, inde
     const bool ends = shares_ends(family);
     // The right end of an interval is the next one's left end, or T.
     const std::size_t own = ends ? degree : std::size_t{degree} + 1;
+    if (ends && n_t == 0) {
+        out[0] = T;  // no interval: the last node alone, as pwpoly's Lagrange nodes
+        return;
+    }
     const double width = T / static_cast<double>(n_t);
     CancellationCounter poll;
     for (index_t k = first; k < last; ++k) {
