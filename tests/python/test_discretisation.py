@@ -16,6 +16,8 @@ mpmath = pytest.importorskip("mpmath")
 pwpoly_numpy = pytest.importorskip("pwpoly_numpy")
 
 import pwpoly  # noqa: E402
+from hypothesis import given, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
 from pwpoly_numpy import _discretisation  # noqa: E402
 
 FAMILIES = ["equidistant", "gauss-legendre", "gauss-lobatto", "chebyshev-lobatto"]
@@ -110,7 +112,7 @@ def test_equidistant_nodes_are_pwpolys_bits(degree, n_t, T):
 
 
 @pytest.mark.parametrize("family", COMPUTED)
-@pytest.mark.parametrize("degree", [1, 2, 3, 10, 57, 200, 1000])
+@pytest.mark.parametrize("degree", [1, 2, 10, 57, 1000])
 def test_nodes_solve_their_defining_equations(family, degree):
     if family != "gauss-legendre" and degree == 0:
         return
@@ -194,6 +196,31 @@ def test_quadrature_is_exact_up_to_its_degree(family, degree, n_t):
         assert abs(weights @ local**m - exact) > 1e-6
 
 
+@settings(max_examples=30, deadline=None)
+@given(
+    family=st.sampled_from(FAMILIES),
+    degree=st.integers(1, 12),
+    n_t=st.integers(1, 6),
+    T=st.sampled_from([1.0, 0.3, 7.5, 1e-3]),
+    seed=st.integers(0, 2**32 - 1),
+)
+def test_interpolation_and_quadrature_of_random_polynomials(family, degree, n_t, T, seed):
+    # A polynomial of the degree on each interval (here one on [0, T]) comes back
+    # exactly from its values at the nodes, and the rule integrates it exactly.
+    rng = numpy.random.default_rng(seed)
+    coefficients = rng.uniform(-1.0, 1.0, degree + 1)
+    polynomial = numpy.polynomial.Legendre(coefficients, domain=[0.0, T])
+    points, weights = pwpoly_numpy.quadrature(degree, n_t, T, family)
+    legendre = pwpoly_numpy.transformation_matrix(degree, n_t, family) @ polynomial(points)
+    times = rng.uniform(0.0, T, 20)
+    values = pwpoly_numpy.evaluate(degree, n_t, T, legendre, times)
+    # Equidistant weights amplify the rounding of the samples by their Lebesgue constant.
+    scale = 1e-12 if family == "equidistant" else 1e-13
+    assert numpy.max(numpy.abs(values - polynomial(times))) < scale * degree
+    exact = polynomial.integ()(T) - polynomial.integ()(0.0)
+    assert abs(weights @ polynomial(points) - exact) < 1e-13 * T * degree
+
+
 def test_quadrature_at_high_degree_stays_accurate():
     for family in COMPUTED:
         nodes, weights = pwpoly_numpy.quadrature(400, 2, 3.0, family)
@@ -221,7 +248,7 @@ def exact_table(family, degree):
 
 
 @pytest.mark.parametrize("family", COMPUTED)
-@pytest.mark.parametrize("degree", [1, 2, 3, 8, 21, 30])
+@pytest.mark.parametrize("degree", [1, 3, 8, 24])
 def test_transformation_weights_are_exact_to_rounding(family, degree):
     rows, cols, values = pwpoly_numpy.transformation_triplets(degree, 1, family=family)
     table = numpy.zeros((degree + 1, degree + 1))
