@@ -74,10 +74,11 @@ private:
     std::size_t count_ = 0;
 };
 
-/// A sink that takes the items it wants from the whole buffer at once (a few
-/// of them, so no cancellation poll is needed) and returns the item count.
+/// A sink that takes the items it wants from the whole buffer itself and
+/// returns the item count (polling between runs with reopen_after_poll when
+/// it reads many).
 template <class Sink>
-concept ReadsWholeBuffers = requires(Sink& sink, const BufferItems& items) {
+concept ReadsWholeBuffers = requires(Sink& sink, BufferItems& items) {
     { sink.read_buffer(items) } -> std::same_as<std::size_t>;
 };
 
@@ -131,7 +132,7 @@ std::size_t convert_items_by_access(const BufferItems& items, std::size_t index,
 template <class Sink>
 std::size_t convert_buffer_items(BufferItems& items, Sink& sink) {
     if constexpr (ReadsWholeBuffers<Sink>) {
-        return sink.read_buffer(std::as_const(items));
+        return sink.read_buffer(items);
     } else {
         std::size_t index = 0;
         while (index < items.size()) {

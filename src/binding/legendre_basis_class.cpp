@@ -61,15 +61,28 @@ public:
     }
 
     // A buffer's items all convert, so only the interval's are read, and
-    // only when the length test will pass.
-    std::size_t read_buffer(const BufferItems& items) {
+    // only when the length test will pass. A long read goes in runs with a
+    // cancellation poll between them, and the poll holds no export: if a
+    // signal handler changed the object meanwhile, the rest of the items are
+    // those the object now has, read through its own item access.
+    std::size_t read_buffer(BufferItems& items) {
         const std::size_t count = items.size();
         if (count > 0) {
             check_sequence_length(count - 1);
         }
-        if (next_ != no_more && count >= end_) {
-            coefficients_.resize((end_ - 1 - next_) / stride_ + 1);
-            items.read(next_, stride_, coefficients_.size(), coefficients_.data());
+        if (next_ == no_more || count < end_) {
+            return count;
+        }
+        const std::size_t wanted = (end_ - 1 - next_) / stride_ + 1;
+        coefficients_.resize(wanted);
+        std::size_t done = 0;
+        while (done < wanted) {
+            const std::size_t run = std::min(filling_chunk, wanted - done);
+            items.read(next_ + done * stride_, stride_, run, coefficients_.data() + done);
+            done += run;
+            if (done < wanted && !(items.reopen_after_poll() && items.size() == count)) {
+                return read_by_access(items, done);
+            }
         }
         return count;
     }
@@ -77,7 +90,22 @@ public:
     [[nodiscard]] const std::vector<double>& coefficients() const { return coefficients_; }
 
 private:
+    // The interval's items from the `done`-th on through the object's own item
+    // access; an item past the end makes the sequence as short as that.
+    std::size_t read_by_access(const BufferItems& items, std::size_t done) {
+        for (; done < coefficients_.size(); ++done) {
+            const std::size_t index = next_ + done * stride_;
+            if (!items.item_by_access(index, coefficients_[done])) {
+                coefficients_.resize(done);
+                return index;
+            }
+            poll_.tick();
+        }
+        return end_;
+    }
+
     static constexpr std::uint64_t no_more = ~std::uint64_t{0};
+    CancellationCounter poll_;
     std::uint64_t next_;
     std::uint64_t stride_;
     std::uint64_t end_;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string_view>
 
 #include "class_object.hpp"
 #include "converters.hpp"
@@ -14,8 +15,10 @@
 #include "once_cell.hpp"
 #include "py_ref.hpp"
 #include "python_error.hpp"
+#include "report_writer.hpp"
 #include "support/cancellation.hpp"
 #include "support/failure.hpp"
+#include "support/standard_error.hpp"
 #include "support/text.hpp"
 
 namespace pwpoly::binding {
@@ -185,6 +188,12 @@ void publish_panic_exception() noexcept {
     }
 }
 
+// Failure reports: every entry holds the interpreter lock, which is released
+// while a write waits.
+bool write_module_report(std::string_view text, std::string_view first_note) noexcept {
+    return python_support::write_report(text, first_note, true);
+}
+
 PyRef pwpoly_module() {
     const std::int64_t interpreter = current_interpreter_id();
     PyObject* module = module_cell.get_or_init([] {
@@ -193,6 +202,7 @@ PyRef pwpoly_module() {
         // reports internal failures, and the Sequence class of the cast
         // message.
         install_cancellation_check(&check_python_signals);
+        install_standard_error_writer(&write_module_report);
         (void)panic_exception_type();
         (void)sequence_class();
         PyRef created = PyRef::steal(PyModule_Create2(&module_definition, 1013));

@@ -6,6 +6,8 @@
 
 #include <pthread.h>
 
+#include "interpreter_lock.hpp"
+
 namespace pwpoly::binding {
 namespace {
 
@@ -69,16 +71,14 @@ OnceCell::Claim OnceCell::claim_creation() {
                 return {nullptr, true};
             }
         }
-        // clang-format off
-        Py_BEGIN_ALLOW_THREADS
+        PyThreadState* state = python_support::release_lock();
         {
             const CreationLock lock;
             while (creator_.load(std::memory_order_relaxed) == creator && get() == nullptr) {
                 pthread_cond_wait(&creation_finished, &creation_mutex);
             }
         }
-        Py_END_ALLOW_THREADS
-        // clang-format on
+        python_support::take_lock_back(state);
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include "object_text.hpp"
 #include "once_cell.hpp"
+#include "report_writer.hpp"
 #include "support/failure.hpp"
 #include "support/failure_report.hpp"
 #include "support/standard_error.hpp"
@@ -72,26 +73,50 @@ std::string formatted_traceback(PyObject* exception) {
     return utf8_text(text.get());
 }
 
+// Ends the failure whose report was being written with the pending exception
+// of a signal handler.
+[[noreturn]] void interrupt_report(const std::string& message) {
+    python_support::keep_report_interruption();
+    throw ReportInterrupted(message, std::source_location::current());
+}
+
+// Whether a stream's write failed because a signal handler raised while it
+// waited (KeyboardInterrupt, SystemExit: exceptions outside Exception) rather
+// than because the stream is broken.
+bool raised_by_interruption() noexcept {
+    return PyErr_Occurred() != nullptr && PyErr_ExceptionMatches(PyExc_Exception) == 0;
+}
+
 // Writes `text` to sys.stderr in one write, so that no other thread's output
-// lands inside it; to the standard-error file when sys.stderr is missing.
-void write_to_python_stderr(const std::string& text) {
-    PyObject* stream = PySys_GetObject("stderr");  // borrowed
-    if (stream != nullptr && stream != Py_None) {
+// lands inside it; to the standard-error file when sys.stderr is missing or
+// fails. The stream is held for the whole write: its own write may replace
+// sys.stderr and drop the last other reference to it. A signal handler that
+// raises meanwhile abandons the text, and the failure that the text belongs
+// to ends with the handler's exception.
+void write_to_python_stderr(const std::string& text, const std::string& message) {
+    PyRef stream = PyRef::borrow(PySys_GetObject("stderr"));
+    if (stream && stream.get() != Py_None) {
         PyRef piece = PyRef::steal(
             PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
         PyRef written =
-            piece ? PyRef::steal(PyObject_CallMethod(stream, "write", "O", piece.get())) : PyRef();
+            piece ? PyRef::steal(PyObject_CallMethod(stream.get(), "write", "O", piece.get()))
+                  : PyRef();
         PyRef flushed =
-            written ? PyRef::steal(PyObject_CallMethod(stream, "flush", nullptr)) : PyRef();
+            written ? PyRef::steal(PyObject_CallMethod(stream.get(), "flush", nullptr)) : PyRef();
         if (flushed) {
             return;
+        }
+        if (raised_by_interruption()) {
+            interrupt_report(message);
         }
         PyErr_Clear();
         if (written) {
             return;
         }
     }
-    write_standard_error(text);
+    if (!write_standard_error(text)) {
+        throw ReportInterrupted(message, std::source_location::current());
+    }
 }
 
 // A PanicException raised by Python code that this module called: print its
@@ -113,7 +138,7 @@ void write_to_python_stderr(const std::string& text) {
         "--- pwpoly: resuming a failure after fetching a PanicException raised by Python code "
         "---\nPython stack trace below:\n";
     if (!traceback.empty()) {
-        write_to_python_stderr(announcement + traceback);
+        write_to_python_stderr(announcement + traceback, message);
     } else {
         // Formatting failed (no memory, say): the interpreter prints it, in
         // pieces but still without the hook.

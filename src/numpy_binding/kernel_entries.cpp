@@ -1,17 +1,19 @@
 // The kernels of pwpoly_numpy: each checks the arrays that the Python layer
-// made for the call, pins them, releases the interpreter lock and fills the
-// result arrays with the batch kernels of the core.
+// made for the call, takes hold of them and fills the result arrays with the
+// batch kernels of the core, piece by piece, without the interpreter lock.
 #include "kernel_entries.hpp"
 
+#include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "batch/basis_rows.hpp"
 #include "batch/batch_checks.hpp"
 #include "batch/expansion_batch.hpp"
 #include "batch/lagrange_arrays.hpp"
+#include "kernel_arrays.hpp"
 #include "kernel_guard.hpp"
-#include "kernel_scope.hpp"
-#include "pinned_buffer.hpp"
+#include "kernel_run.hpp"
 
 namespace pwpoly::numpy_binding {
 namespace {
@@ -33,22 +35,75 @@ void require_batch_grid(const LegendreBasis& basis, const char* name) {
             "n_t must be 1 to 2147483647");
 }
 
+// Terms of work for `count` items of `per_item` terms each, saturating.
+std::size_t work_of(std::uint64_t per_item, std::uint64_t count = 1) {
+    std::uint64_t work = 0;
+    if (__builtin_mul_overflow(per_item, count, &work) ||
+        work > std::numeric_limits<std::size_t>::max()) {
+        return std::numeric_limits<std::size_t>::max();
+    }
+    return static_cast<std::size_t>(std::max<std::uint64_t>(work, 1));
+}
+
+// Columns evaluated together for one time when all of them would make one
+// item too long to keep Ctrl-C prompt: a window of at least two columns.
+std::size_t column_window(const LegendreBasis& basis, std::size_t columns) {
+    const std::size_t per_column = work_of(coefficients_per_interval(basis));
+    const std::size_t window = std::max<std::size_t>(2, piece_work / per_column);
+    return window >= columns ? columns : window;
+}
+
+void evaluate_columns(const batch::ExpansionColumns& expansions, std::span<const double> times,
+                      std::span<double> out, bool derivative) {
+    if (derivative) {
+        batch::evaluate_expansion_derivatives(expansions, times, out);
+    } else {
+        batch::evaluate_expansions(expansions, times, out);
+    }
+}
+
 template <class Index>
-void fill_rows(const LegendreBasis& basis, batch::BasisTable table, std::span<const double> times,
-               const PinnedBuffer& data, const PinnedBuffer& indices, const PinnedBuffer& indptr) {
+void fill_rows(const LegendreBasis& basis, batch::BasisTable table, KernelArray& times,
+               KernelArray& data, KernelArray& indices, KernelArray& indptr) {
+    const std::span<const double> at = times.elements<const double>();
     const batch::CsrArrays<Index> out{data.elements<double>(), indices.elements<Index>(),
                                       indptr.elements<Index>()};
     const auto largest = static_cast<std::uint64_t>(std::numeric_limits<Index>::max());
-    require(product_equals(times.size(), coefficients_per_interval(basis), out.data.size()) &&
-                out.indices.size() == out.data.size() && out.indptr.size() == times.size() + 1 &&
+    const std::uint64_t per_row = coefficients_per_interval(basis);
+    require(product_equals(at.size(), per_row, out.data.size()) &&
+                out.indices.size() == out.data.size() && out.indptr.size() == at.size() + 1 &&
                 out.data.size() <= largest && coefficient_count(basis) - 1 <= largest,
             "basis_rows", "wrong array sizes");
-    const KernelScope scope;
-    batch::fill_basis_rows(basis, table, times, out);
+    KernelRun run{&times, &data, &indices, &indptr};
+    run.over(at.size(), work_of(per_row), [&](std::size_t first, std::size_t last) {
+        // Rows first ... last - 1 are a matrix of their own whose entries
+        // start at first * per_row.
+        const std::size_t entries = first * per_row;
+        const batch::CsrArrays<Index> part{out.data.subspan(entries, (last - first) * per_row),
+                                           out.indices.subspan(entries, (last - first) * per_row),
+                                           out.indptr.subspan(first, last - first + 1)};
+        batch::fill_basis_rows(basis, table, at.subspan(first, last - first), part);
+        // The part numbers its entries from 0, and its columns need no
+        // change; its row starts move to their place in the whole.
+        for (std::size_t j = first; j <= last; ++j) {
+            out.indptr[j] = static_cast<Index>(j * per_row);
+        }
+    });
+    if (at.empty()) {
+        out.indptr[0] = 0;
+    }
 }
 
 void require_transformation(index_t degree, index_t n_t, const char* name) {
     require(batch::transformation_fits(degree, n_t), name, "degree 0, or beyond the size limits");
+}
+
+// The weights of the transformation, computed without the lock and holding no
+// array (the signal handlers may run meanwhile).
+TransformationTriplets detached_transformation(index_t degree, index_t n_t) {
+    std::optional<TransformationTriplets> transformation;
+    KernelRun::detached([&] { transformation = transformation_triplets(degree, n_t); });
+    return std::move(*transformation);
 }
 
 }  // namespace
@@ -62,26 +117,48 @@ PyObject* evaluate_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t
         const auto order = bool_argument(args[5]) ? batch::CoefficientOrder::by_interval
                                                   : batch::CoefficientOrder::flat;
         const bool derivative = bool_argument(args[8]);
-        const PinnedBuffer coefficients(args[3], ElementKind::float64, false);
-        const PinnedBuffer times(args[6], ElementKind::float64, false);
-        const PinnedBuffer out(args[7], ElementKind::float64, true);
+        KernelArray coefficients(args[3], ElementKind::float64, false, "coefficients");
+        KernelArray times(args[6], ElementKind::float64, false, "times");
+        KernelArray out(args[7], ElementKind::float64, true, "out");
         require_batch_grid(basis, "evaluate");
-        const batch::ExpansionColumns expansions{basis, coefficients.elements<const double>(),
-                                                 columns, order};
+        const std::span<const double> values = coefficients.elements<const double>();
         const std::span<const double> at = times.elements<const double>();
         const std::span<double> results = out.elements<double>();
-        require(columns >= 1 &&
-                    product_equals(coefficient_count(basis), columns, expansions.values.size()) &&
+        require(columns >= 1 && product_equals(coefficient_count(basis), columns, values.size()) &&
                     product_equals(at.size(), columns, results.size()),
                 "evaluate", "wrong array sizes");
-        {
-            const KernelScope scope;
-            if (derivative) {
-                batch::evaluate_expansion_derivatives(expansions, at, results);
-            } else {
-                batch::evaluate_expansions(expansions, at, results);
-            }
+        KernelRun run{&coefficients, &times, &out};
+        const std::size_t window = column_window(basis, columns);
+        if (window == columns) {
+            const batch::ExpansionColumns expansions{basis, values, columns, order};
+            run.over(at.size(), work_of(coefficients_per_interval(basis), columns),
+                     [&](std::size_t first, std::size_t last) {
+                         evaluate_columns(
+                             expansions, at.subspan(first, last - first),
+                             results.subspan(first * columns, (last - first) * columns),
+                             derivative);
+                     });
+            return none();
         }
+        // Very many columns: an item is one time and a window of columns, the
+        // last window taking the one column that would be left alone.
+        std::size_t windows = columns / window;
+        if (columns % window >= 2) {
+            ++windows;
+        }
+        const std::size_t per_window = work_of(coefficients_per_interval(basis), window);
+        run.over(at.size() * windows, per_window, [&](std::size_t first, std::size_t last) {
+            for (std::size_t item = first; item < last; ++item) {
+                const std::size_t j = item / windows;
+                const std::size_t w = item % windows;
+                const std::size_t start = w * window;
+                const std::size_t width = w + 1 == windows ? columns - start : window;
+                const batch::ExpansionColumns expansions{basis, values.subspan(start), width, order,
+                                                         columns};
+                evaluate_columns(expansions, at.subspan(j, 1),
+                                 results.subspan(j * columns + start, width), derivative);
+            }
+        });
         return none();
     });
 }
@@ -95,16 +172,15 @@ PyObject* basis_rows_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize
             bool_argument(args[4]) ? batch::BasisTable::derivatives : batch::BasisTable::values;
         const bool wide = bool_argument(args[8]);
         const ElementKind index_kind = wide ? ElementKind::int64 : ElementKind::int32;
-        const PinnedBuffer times(args[3], ElementKind::float64, false);
-        const PinnedBuffer data(args[5], ElementKind::float64, true);
-        const PinnedBuffer indices(args[6], index_kind, true);
-        const PinnedBuffer indptr(args[7], index_kind, true);
+        KernelArray times(args[3], ElementKind::float64, false, "times");
+        KernelArray data(args[5], ElementKind::float64, true, "data");
+        KernelArray indices(args[6], index_kind, true, "indices");
+        KernelArray indptr(args[7], index_kind, true, "indptr");
         require_batch_grid(basis, "basis_rows");
-        const std::span<const double> at = times.elements<const double>();
         if (wide) {
-            fill_rows<std::int64_t>(basis, table, at, data, indices, indptr);
+            fill_rows<std::int64_t>(basis, table, times, data, indices, indptr);
         } else {
-            fill_rows<std::int32_t>(basis, table, at, data, indices, indptr);
+            fill_rows<std::int32_t>(basis, table, times, data, indices, indptr);
         }
         return none();
     });
@@ -115,15 +191,20 @@ PyObject* lagrange_points_entry(PyObject* /*module*/, PyObject* const* args, Py_
     return kernel_entry([&] {
         check_argument_count("lagrange_points", nargs, 4);
         const LegendreBasis grid = basis_arguments(args);
-        const PinnedBuffer out(args[3], ElementKind::float64, true);
+        KernelArray out(args[3], ElementKind::float64, true, "out");
         const std::span<double> points = out.elements<double>();
         require(batch::lagrange_points_fit(grid.degree, grid.n_t) &&
                     points.size() == std::uint64_t{grid.n_t} * grid.degree + 1,
                 "lagrange_points", "wrong array size, or beyond the size limits");
-        {
-            const KernelScope scope;
-            batch::fill_lagrange_points(grid.degree, grid.n_t, grid.T, points);
+        if (grid.n_t == 0) {
+            points[0] = grid.T;
+            return none();
         }
+        KernelRun run{&out};
+        run.over(grid.n_t, work_of(grid.degree), [&](std::size_t first, std::size_t last) {
+            batch::fill_lagrange_points(grid.degree, grid.n_t, grid.T, points,
+                                        static_cast<index_t>(first), static_cast<index_t>(last));
+        });
         return none();
     });
 }
@@ -135,21 +216,29 @@ PyObject* transformation_triplets_entry(PyObject* /*module*/, PyObject* const* a
         check_argument_count("transformation_triplets", nargs, 5);
         const index_t degree = unsigned_argument(args[0]);
         const index_t n_t = unsigned_argument(args[1]);
-        const PinnedBuffer rows(args[2], ElementKind::int64, true);
-        const PinnedBuffer cols(args[3], ElementKind::int64, true);
-        const PinnedBuffer values(args[4], ElementKind::float64, true);
+        KernelArray rows(args[2], ElementKind::int64, true, "rows");
+        KernelArray cols(args[3], ElementKind::int64, true, "cols");
+        KernelArray values(args[4], ElementKind::float64, true, "values");
         require_transformation(degree, n_t, "transformation_triplets");
-        const std::uint64_t count = (std::uint64_t{degree} + 1) * (std::uint64_t{degree} + 1) * n_t;
+        const std::uint64_t per_row = std::uint64_t{degree} + 1;
+        const std::uint64_t count = per_row * per_row * n_t;
         require(rows.elements<std::int64_t>().size() == count &&
                     cols.elements<std::int64_t>().size() == count &&
                     values.elements<double>().size() == count,
                 "transformation_triplets", "wrong array sizes");
-        {
-            const KernelScope scope;
-            batch::fill_transformation_triplets(
-                transformation_triplets(degree, n_t), rows.elements<std::int64_t>(),
-                cols.elements<std::int64_t>(), values.elements<double>());
-        }
+        rows.release();
+        cols.release();
+        values.release();
+        const TransformationTriplets transformation = detached_transformation(degree, n_t);
+        rows.hold();
+        cols.hold();
+        values.hold();
+        KernelRun run{&rows, &cols, &values};
+        run.over(per_row * n_t, work_of(per_row), [&](std::size_t first, std::size_t last) {
+            batch::fill_transformation_triplets(transformation, rows.elements<std::int64_t>(),
+                                                cols.elements<std::int64_t>(),
+                                                values.elements<double>(), {first, last});
+        });
         return none();
     });
 }
@@ -160,9 +249,9 @@ PyObject* transformation_csr_entry(PyObject* /*module*/, PyObject* const* args, 
         check_argument_count("transformation_csr", nargs, 5);
         const index_t degree = unsigned_argument(args[0]);
         const index_t n_t = unsigned_argument(args[1]);
-        const PinnedBuffer data(args[2], ElementKind::float64, true);
-        const PinnedBuffer indices(args[3], ElementKind::int32, true);
-        const PinnedBuffer indptr(args[4], ElementKind::int32, true);
+        KernelArray data(args[2], ElementKind::float64, true, "data");
+        KernelArray indices(args[3], ElementKind::int32, true, "indices");
+        KernelArray indptr(args[4], ElementKind::int32, true, "indptr");
         require_transformation(degree, n_t, "transformation_csr");
         const std::uint64_t per_row = std::uint64_t{degree} + 1;
         const batch::CsrArrays<std::int32_t> out{data.elements<double>(),
@@ -171,10 +260,17 @@ PyObject* transformation_csr_entry(PyObject* /*module*/, PyObject* const* args, 
         require(out.data.size() == per_row * per_row * n_t &&
                     out.indices.size() == out.data.size() && out.indptr.size() == per_row * n_t + 1,
                 "transformation_csr", "wrong array sizes");
-        {
-            const KernelScope scope;
-            batch::fill_transformation_csr(transformation_triplets(degree, n_t), out);
-        }
+        data.release();
+        indices.release();
+        indptr.release();
+        const TransformationTriplets transformation = detached_transformation(degree, n_t);
+        data.hold();
+        indices.hold();
+        indptr.hold();
+        KernelRun run{&data, &indices, &indptr};
+        run.over(per_row * n_t, work_of(per_row), [&](std::size_t first, std::size_t last) {
+            batch::fill_transformation_csr(transformation, out, {first, last});
+        });
         return none();
     });
 }

@@ -29,4 +29,10 @@ PyObject* transformation_triplets_entry(PyObject* module, PyObject* const* args,
 /// compressed-row arrays (int32 indices) of the transformation.
 PyObject* transformation_csr_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
+/// plain_numbers(object): True when `object`, or any item of it in lists and
+/// tuples nested up to NumPy's 64 dimensions, is no subclass of float or int
+/// defined in Python (whose __float__ may differ from the value NumPy reads);
+/// False otherwise.
+PyObject* plain_numbers_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
 }  // namespace pwpoly::numpy_binding

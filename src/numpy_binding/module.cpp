@@ -1,13 +1,20 @@
 // The initialisation entry of pwpoly_numpy._kernels: the function table, and
-// the cancellation check installed in this extension's copy of the core.
+// the cancellation check and standard-error writer installed in this
+// extension's copy of the core.
 #include <Python.h>
+#include <pthread.h>
+
+#include <string_view>
 
 #include "discretisation_entries.hpp"
+#include "kernel_arrays.hpp"
 #include "kernel_entries.hpp"
 #include "kernel_guard.hpp"
-#include "kernel_scope.hpp"
+#include "kernel_run.hpp"
 #include "py_ref.hpp"
+#include "report_writer.hpp"
 #include "support/cancellation.hpp"
+#include "support/standard_error.hpp"
 
 namespace pwpoly::numpy_binding {
 namespace {
@@ -43,6 +50,9 @@ PyMethodDef kernel_functions[] = {
      METH_FASTCALL, "family_csr(family, degree, n_t, data, indices, indptr)"},
     {"time_matrix", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&time_matrix_entry)),
      METH_FASTCALL, "time_matrix(matrix, degree, n_t, T, data, indices, indptr)"},
+    {"plain_numbers",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&plain_numbers_entry)),
+     METH_FASTCALL, "plain_numbers(object)"},
     {nullptr, nullptr, 0, nullptr},
 };
 // NOLINTEND(cppcoreguidelines-pro-type-cstyle-cast)
@@ -78,9 +88,35 @@ void record_signal_thread() {
     set_signal_thread(value);
 }
 
+// In a forked child the forking thread is the only one, and the interpreter
+// makes it the main thread, whichever thread it was in the parent.
+void signal_thread_after_fork() noexcept { set_signal_thread(PyThread_get_thread_ident()); }
+
+// Failure reports of kernels: the lock is released while a write waits, if
+// this thread holds it.
+bool write_kernel_report(std::string_view text, std::string_view first_note) noexcept {
+    return python_support::write_report(text, first_note, !lock_released_by_kernel());
+}
+
+// numpy.ndarray, the one type of array the kernels take.
+void record_array_type() {
+    PyRef numpy = PyRef::steal(PyImport_ImportModule("numpy"));
+    PyRef type = numpy ? PyRef::steal(PyObject_GetAttrString(numpy.get(), "ndarray")) : PyRef();
+    if (!type) {
+        throw PythonErrorPending{};
+    }
+    // Kept for the life of the process, as NumPy itself is.
+    set_array_type(type.release());
+}
+
 PyRef create_module() {
     record_signal_thread();
+    record_array_type();
+    static const bool fork_handler =
+        pthread_atfork(nullptr, nullptr, &signal_thread_after_fork) == 0;
+    (void)fork_handler;
     install_cancellation_check(&check_for_interrupt);
+    install_standard_error_writer(&write_kernel_report);
     PyRef module = PyRef::steal(PyModule_Create(&kernels_module));
     if (!module) {
         throw PythonErrorPending{};

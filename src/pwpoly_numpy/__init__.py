@@ -20,14 +20,18 @@ the bits that the scalar calls of pwpoly give for the same input:
   Legendre basis.
 
 Array inputs that are float64 and C-contiguous already are read where they
-are, their memory pinned for the call (it can be neither freed nor resized
-meanwhile); others are converted to a private float64 copy first. Results are
-new arrays that share no memory with the inputs. The array kernels run
-without the interpreter lock, so other threads go on meanwhile (as with
-NumPy's own functions, a thread that writes into an input while a call reads
-it gets results computed from the old or the new values), and a Ctrl-C stops
-them within a few tens of milliseconds. The functions that return sparse matrices
-need SciPy, imported when they are first called.
+are; others are converted to a private float64 copy first. Results are new
+arrays that share no memory with the inputs. The array kernels run without
+the interpreter lock, so other threads go on meanwhile (as with NumPy's own
+functions, a thread that writes into an input while a call reads it gets
+results computed from the old or the new values, and one that frees an
+input's memory meanwhile gets what NumPy's functions get then). A Ctrl-C
+stops them within a few tens of milliseconds: the kernels stop at a safe
+point, let go of every array and run the signal handlers; if the handlers
+raise, the call raises that; if a handler resized an array of the call or
+gave it new memory, the call raises RuntimeError naming the argument;
+otherwise the call goes on. The functions that return sparse matrices need
+SciPy, imported when they are first called.
 """
 
 from __future__ import annotations
@@ -48,6 +52,7 @@ from pwpoly_numpy._arguments import (
     canonical_csr,
     check_evaluation_grid,
     check_node_count,
+    flag,
     float64_input,
     private_float64,
     real,
@@ -202,14 +207,15 @@ def basis_matrix(
     entries, at columns k + n_t * i (i ascending) for the interval k of
     ``times[j]``: bit for bit the entries that
     ``pwpoly.LegendreBasis(degree, n_t, T).evaluate_all_basis_functions(t)``
-    (or ``evaluate_all_basis_function_derivatives(t)`` when `derivative` is
-    true) puts there, stored even where they are 0.0. So
+    (or ``evaluate_all_basis_function_derivatives(t)`` when `derivative`, a
+    bool, is true) puts there, stored even where they are 0.0. So
     ``basis_matrix(...) @ coefficients`` evaluates an expansion at all times
     (up to rounding: the product sums in another order). Indices are int32,
     or int64 beyond 2**31 - 1 stored entries. Needs SciPy.
     """
     sparse = sparse_module("basis_matrix")
     degree_, n_t_, end, count = _grid(degree, n_t, T)
+    derivative_ = flag(derivative, "derivative")
     at = float64_input(times, "times").reshape(-1)
     stored = at.size * (degree_ + 1)
     wide = stored > _INT32_MAX
@@ -217,5 +223,5 @@ def basis_matrix(
     data = numpy.empty(stored, dtype=numpy.float64)
     indices = numpy.empty(stored, dtype=index_type)
     indptr = numpy.empty(at.size + 1, dtype=index_type)
-    _kernels.basis_rows(degree_, n_t_, end, at, bool(derivative), data, indices, indptr, wide)
+    _kernels.basis_rows(degree_, n_t_, end, at, derivative_, data, indices, indptr, wide)
     return canonical_csr(sparse, data, indices, indptr, (at.size, count))

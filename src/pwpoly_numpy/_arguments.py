@@ -1,17 +1,24 @@
 """Argument conversion and the size limits of pwpoly_numpy.
 
 Numbers are converted as pwpoly converts them (unsigned 32-bit integers
-through ``__index__``, floats through ``__float__`` or ``__index__``), arrays
-to private float64 copies, and every refusal names its argument.
+through ``__index__``; floats as their stored value, other numbers through
+``__float__`` or ``__index__``), arrays to private float64 copies, and every
+refusal names its argument. An exception that the caller's own code raises
+(an ``__index__``, ``__float__`` or ``__array__``) arrives as itself, with a
+note naming the argument; only the interpreter's and NumPy's plain
+``TypeError``, ``ValueError`` and ``OverflowError`` are raised anew with the
+argument's name in their message.
 """
 
 from __future__ import annotations
 
 import operator
-from typing import Any
+from typing import Any, NoReturn
 
 import numpy
 import numpy.typing as npt
+
+from pwpoly_numpy import _kernels
 
 UNSIGNED_MAX = 4294967295
 """Largest count or index: pwpoly's counts are unsigned 32-bit integers."""
@@ -26,33 +33,76 @@ REAL_KINDS = "biuf"
 """NumPy dtype kinds converted as real numbers: bool, signed, unsigned, float."""
 
 
+_RENAMED = (TypeError, ValueError, OverflowError)
+"""Exception types raised anew with the argument's name in the message: only
+these exact types, whose constructor takes one message."""
+
+
+def raise_for_argument(error: BaseException, name: str) -> NoReturn:
+    """Raises `error`, a failure to convert argument `name`: an exception of
+    exactly one of the _RENAMED types as a new one of the same type whose
+    message starts with the argument's name, any other (the caller's own
+    exception types, subclasses included) as itself, with a note naming the
+    argument where the interpreter shows notes (3.11 and later)."""
+    kind = type(error)
+    if kind in _RENAMED:
+        raise kind(f"argument '{name}': {error}") from None
+    add_note = getattr(error, "add_note", None)
+    if add_note is not None:
+        add_note(f"while pwpoly_numpy converted argument '{name}'")
+    raise error
+
+
+def flag(value: object, name: str) -> bool:
+    """`value` as a flag: a bool or NumPy bool, nothing else."""
+    if isinstance(value, (bool, numpy.bool_)):
+        return bool(value)
+    raise TypeError(f"argument '{name}': must be a bool, not {type(value).__name__}")
+
+
 def unsigned(value: object, name: str) -> int:
     """`value` as an unsigned 32-bit integer, through ``__index__``."""
     try:
         number = operator.index(value)  # type: ignore[call-overload]
     except TypeError as error:
-        raise TypeError(f"argument '{name}': {error}") from None
+        raise_for_argument(error, name)
     if not 0 <= number <= UNSIGNED_MAX:
         raise OverflowError(f"argument '{name}': must be 0 ... {UNSIGNED_MAX}, not {number}")
     return number
 
 
 def real(value: object, name: str) -> float:
-    """`value` as a float, as pwpoly converts a float argument: a float as it
-    is, else through ``__float__``, else through ``__index__``."""
+    """`value` as a float, as pwpoly converts a float argument: a float (of
+    any subclass) as its stored value, else through ``__float__``, else
+    through ``__index__``."""
     kind = type(value)
     try:
         if kind is float:
             return value  # type: ignore[return-value]
+        if issubclass(kind, float):
+            # The stored value, whatever the subclass's __float__ says.
+            return float.__float__(value)  # type: ignore[arg-type]
         if hasattr(kind, "__float__"):
             return float(value)  # type: ignore[arg-type]
         if hasattr(kind, "__index__"):
             return float(operator.index(value))  # type: ignore[call-overload]
-    except TypeError as error:
-        raise TypeError(f"argument '{name}': {error}") from None
-    except OverflowError as error:
-        raise OverflowError(f"argument '{name}': {error}") from None
+    except (TypeError, OverflowError) as error:
+        raise_for_argument(error, name)
     raise TypeError(f"argument '{name}': must be real number, not {kind.__name__}")
+
+
+def _numbers_numpy_reads_otherwise(value: object) -> bool:
+    """Whether NumPy may read `value` (a number, or lists and tuples of
+    numbers) otherwise than pwpoly: a subclass of float or int whose
+    ``__float__`` differs from its value, among them."""
+    kind = type(value)
+    if kind is float or kind is int or kind is bool or isinstance(value, numpy.generic):
+        return False
+    if isinstance(value, (float, int)):
+        return True
+    if kind is list or kind is tuple:
+        return not _kernels.plain_numbers(value)
+    return False
 
 
 def real_array(value: object, name: str) -> npt.NDArray[Any]:
@@ -64,9 +114,14 @@ def real_array(value: object, name: str) -> npt.NDArray[Any]:
     refused: a complex value has no float of its own (take ``.real`` to mean
     its real part)."""
     try:
-        array = numpy.asarray(value)
-    except (TypeError, ValueError, OverflowError) as error:
-        raise type(error)(f"argument '{name}': {error}") from None
+        if _numbers_numpy_reads_otherwise(value):
+            # Item by item, as pwpoly reads them (a lone number, or lists that
+            # hold a number NumPy would read through __float__).
+            array = numpy.asarray(value, dtype=object)
+        else:
+            array = numpy.asarray(value)
+    except Exception as error:
+        raise_for_argument(error, name)
     kind = array.dtype.kind
     if kind in REAL_KINDS:
         return array

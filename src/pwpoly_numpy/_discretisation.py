@@ -279,6 +279,7 @@ def transformation_matrix(
     data = numpy.empty(count, dtype=numpy.float64)
     indices = numpy.empty(count, dtype=numpy.int32)
     indptr = numpy.empty(rows + 1, dtype=numpy.int32)
+    indptr[0] = 0  # a matrix without rows (n_t = 0) has this entry alone
     if code == _EQUIDISTANT:
         _kernels.transformation_csr(degree_, n_t_, data, indices, indptr)
     else:

@@ -178,7 +178,7 @@ TEST(BatchLagrange, NodesAndTransformationMatchTheCore) {
          {std::pair<index_t, index_t>{1, 2}, {2, 3}, {3, 5}, {5, 1}, {9, 4}}) {
         const LagrangeBasis basis = LagrangeBasis::create(degree, n_t, 0.3);
         std::vector<double> points(basis.points.size());
-        batch::fill_lagrange_points(degree, n_t, 0.3, points);
+        batch::fill_lagrange_points(degree, n_t, 0.3, points, 0, n_t);
         for (std::size_t g = 0; g < points.size(); ++g) {
             EXPECT_EQ(bits(points[g]), bits(basis.points[g])) << "node " << g;
         }
@@ -188,12 +188,13 @@ TEST(BatchLagrange, NodesAndTransformationMatchTheCore) {
         std::vector<std::int64_t> rows(description.count);
         std::vector<std::int64_t> cols(description.count);
         std::vector<double> values(description.count);
-        batch::fill_transformation_triplets(description, rows, cols, values);
+        const std::uint64_t row_count = std::uint64_t{degree + 1} * n_t;
+        batch::fill_transformation_triplets(description, rows, cols, values, {0, row_count});
         const CsrMatrix matrix = get_transormation_matrix_to_legendre(basis);
         std::vector<double> data(description.count);
         std::vector<std::int32_t> indices(description.count);
         std::vector<std::int32_t> indptr(matrix.major_offsets.size());
-        batch::fill_transformation_csr(description, {data, indices, indptr});
+        batch::fill_transformation_csr(description, {data, indices, indptr}, {0, row_count});
         for (std::size_t m = 0; m < description.count; ++m) {
             EXPECT_EQ(rows[m], expected.rows[m]);
             EXPECT_EQ(cols[m], expected.cols[m]);
@@ -252,8 +253,81 @@ TEST(BatchChecks, MismatchedBuffersAndEmptyGridsFailBeforeAnyWork) {
               }),
               "batch kernel: wrong buffer size");
     std::vector<double> points(6);
-    EXPECT_EQ(message_of([&] { batch::fill_lagrange_points(2, 3, 1.0, points); }),
+    EXPECT_EQ(message_of([&] { batch::fill_lagrange_points(2, 3, 1.0, points, 0, 3); }),
               "batch kernel: wrong buffer size");
+    points.resize(7);
+    EXPECT_EQ(message_of([&] { batch::fill_lagrange_points(2, 3, 1.0, points, 2, 4); }),
+              "batch kernel: wrong buffer size");
+    // A window must have at least two columns, and its last row must end
+    // within each span.
+    const std::vector<double> table(9 * 3);
+    std::vector<double> wide(4 * 3);
+    const auto window = [&](std::size_t columns, std::size_t stride, std::size_t skip) {
+        return message_of([&] {
+            batch::evaluate_expansions(
+                {{2, 3, 1.0}, std::span(table).subspan(skip), columns, {}, stride}, times,
+                std::span(wide).subspan(skip));
+        });
+    };
+    EXPECT_EQ(window(1, 3, 0), "batch kernel: wrong buffer size");
+    EXPECT_EQ(window(2, 3, 2), "batch kernel: wrong buffer size");
+    EXPECT_EQ(window(2, 1, 0), "batch kernel: wrong buffer size");
+    EXPECT_EQ(window(2, 3, 1), "<no failure>");
+}
+
+TEST(BatchPieces, PiecesAndWindowsGiveTheBitsOfTheWholeCall) {
+    const LegendreBasis basis{5, 7, 0.7};
+    const std::vector<double> times = awkward_times(basis);
+    const std::size_t columns = 7;
+    const std::vector<double> rows = random_values(coefficient_count(basis) * columns, columns);
+    const batch::ExpansionColumns all{basis, rows, columns};
+    std::vector<double> whole(times.size() * columns);
+    batch::evaluate_expansions(all, times, whole);
+    // Each time alone, in windows of 3, 2 and 2 columns.
+    std::vector<double> pieces(whole.size(), -1.0);
+    for (std::size_t j = 0; j < times.size(); ++j) {
+        for (const auto& [start, width] :
+             {std::pair<std::size_t, std::size_t>{0, 3}, {3, 2}, {5, 2}}) {
+            batch::evaluate_expansions({basis, std::span(rows).subspan(start), width, {}, columns},
+                                       std::span(times).subspan(j, 1),
+                                       std::span(pieces).subspan(j * columns + start, width));
+        }
+    }
+    for (std::size_t m = 0; m < whole.size(); ++m) {
+        EXPECT_EQ(bits(pieces[m]), bits(whole[m])) << "entry " << m;
+    }
+
+    // Nodes and transformation rows filled in ranges equal the whole fill.
+    const index_t degree = 3;
+    const index_t n_t = 5;
+    std::vector<double> nodes(n_t * degree + 1);
+    std::vector<double> nodes_in_parts(nodes.size(), -1.0);
+    batch::fill_lagrange_points(degree, n_t, 0.9, nodes, 0, n_t);
+    for (const auto& [first, last] : {std::pair<index_t, index_t>{0, 2}, {2, 3}, {3, 3}, {3, 5}}) {
+        batch::fill_lagrange_points(degree, n_t, 0.9, nodes_in_parts, first, last);
+    }
+    for (std::size_t g = 0; g < nodes.size(); ++g) {
+        EXPECT_EQ(bits(nodes_in_parts[g]), bits(nodes[g])) << "node " << g;
+    }
+    const TransformationTriplets description = transformation_triplets(degree, n_t);
+    const std::uint64_t row_count = std::uint64_t{degree + 1} * n_t;
+    std::vector<double> data(description.count);
+    std::vector<std::int32_t> indices(description.count);
+    std::vector<std::int32_t> indptr(row_count + 1);
+    batch::fill_transformation_csr(description, {data, indices, indptr}, {0, row_count});
+    std::vector<double> data_in_parts(data.size(), -1.0);
+    std::vector<std::int32_t> indices_in_parts(indices.size(), -1);
+    std::vector<std::int32_t> indptr_in_parts(indptr.size(), -1);
+    for (const auto& [first, last] :
+         {std::pair<std::uint64_t, std::uint64_t>{0, 7}, {7, 8}, {8, 20}}) {
+        batch::fill_transformation_csr(
+            description, {data_in_parts, indices_in_parts, indptr_in_parts}, {first, last});
+    }
+    EXPECT_EQ(indices_in_parts, indices);
+    EXPECT_EQ(indptr_in_parts, indptr);
+    for (std::size_t m = 0; m < data.size(); ++m) {
+        EXPECT_EQ(bits(data_in_parts[m]), bits(data[m])) << "entry " << m;
+    }
 }
 
 TEST(BatchCancellation, AKernelStopsWithWhatTheCheckThrows) {

@@ -473,8 +473,14 @@ def test_the_private_kernels_refuse_inconsistent_arrays():
         _kernels.evaluate(2, 3, 3.0, numpy.zeros(8), 1, False, numpy.zeros(2), out, False)
     with pytest.raises(ValueError, match="evaluate: n_t must be 1 to 2147483647"):
         _kernels.evaluate(2, 0, 3.0, numpy.zeros(0), 1, False, numpy.zeros(2), out, False)
-    with pytest.raises(TypeError, match="array of the wrong type"):
+    with pytest.raises(TypeError, match="argument 'coefficients' has the wrong dtype"):
         _kernels.evaluate(2, 3, 3.0, numpy.zeros(9, numpy.float32), 1, False, out, out, False)
+    with pytest.raises(TypeError, match="argument 'times' must be a numpy.ndarray"):
+        _kernels.evaluate(2, 3, 3.0, numpy.zeros(9), 1, False, memoryview(out), out, False)
+    with pytest.raises(TypeError, match="a flag must be True or False"):
+        _kernels.evaluate(2, 3, 3.0, numpy.zeros(9), 1, 0, out, out, False)
+    with pytest.raises(TypeError, match="a float argument must be a float"):
+        _kernels.evaluate(2, 3, 3, numpy.zeros(9), 1, False, out, out, False)
     with pytest.raises(ValueError, match="transformation_csr: degree 0"):
         indices = numpy.empty(0, numpy.int32)
         _kernels.transformation_csr(0, 3, out, indices, indices)

@@ -15,13 +15,26 @@
 namespace pwpoly::batch {
 namespace {
 
+// Whether `rows` rows of `columns` values, `stride` apart, fill a span of
+// `size` exactly (stride == columns) or end within it (a window).
+bool rows_fit(std::uint64_t rows, std::uint64_t stride, std::uint64_t columns, std::uint64_t size) {
+    if (stride == columns) {
+        return product_equals(rows, columns, size);
+    }
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+    return rows >= 1 && !__builtin_mul_overflow(rows - 1, stride, &start) &&
+           !__builtin_add_overflow(start, columns, &end) && end <= size;
+}
+
 void check_batch(const ExpansionColumns& expansions, std::size_t time_count, std::size_t out_size) {
     check_batch_grid(expansions.basis);
     const std::size_t columns = expansions.columns;
+    const std::size_t stride = expansions.row_stride();
     check_buffer_sizes(
-        columns >= 1 &&
-        product_equals(coefficient_count(expansions.basis), columns, expansions.values.size()) &&
-        product_equals(time_count, columns, out_size));
+        columns >= 1 && stride >= columns && (stride == columns || columns >= 2) &&
+        rows_fit(coefficient_count(expansions.basis), stride, columns, expansions.values.size()) &&
+        (rows_fit(time_count, stride, columns, out_size) || (time_count == 0 && out_size == 0)));
 }
 
 // Rows between the coefficients of neighbouring intervals and between those
@@ -105,7 +118,7 @@ PWPOLY_INLINE_IN_KERNEL void sum_lane_columns(const DegreeChunk& chunk, std::siz
 }
 
 // The results of all expansions for the first `count` lanes of a block, in
-// their rows out_rows + l * columns, chunk of degrees by chunk of degrees; a
+// their rows out_rows + l * stride, chunk of degrees by chunk of degrees; a
 // sum that spans several chunks waits in its result row between them
 // (exactly: storing a double changes no bit).
 template <class Lanes, class Finish>
@@ -115,6 +128,7 @@ PWPOLY_INLINE_IN_KERNEL void all_column_results(const ExpansionColumns& expansio
                                                 CancellationCounter& poll) {
     const RowSteps steps = row_steps(expansions);
     const std::size_t columns = expansions.columns;
+    const std::size_t stride = expansions.row_stride();
     const std::uint64_t degrees = coefficients_per_interval(expansions.basis);
     DegreeChunk chunk{};
     std::array<const double*, degree_chunk> rows{};
@@ -133,9 +147,9 @@ PWPOLY_INLINE_IN_KERNEL void all_column_results(const ExpansionColumns& expansio
             const std::size_t interval_row = static_cast<std::size_t>(at.k[l]) * steps.interval;
             for (std::size_t j = 0; j < chunk.size; ++j) {
                 const std::size_t row = interval_row + (chunk.first + j) * steps.degree;
-                rows[j] = expansions.values.data() + row * columns;
+                rows[j] = expansions.values.data() + row * stride;
             }
-            sum_lane_columns(chunk, l, rows, columns, out_rows + l * columns, finish);
+            sum_lane_columns(chunk, l, rows, columns, out_rows + l * stride, finish);
         }
     }
 }
@@ -168,8 +182,8 @@ PWPOLY_INLINE_IN_KERNEL void evaluate_in_blocks(const ExpansionColumns& expansio
             store_time_block(results, out, first);
             continue;
         }
-        all_column_results(expansions, at, lanes, count, out.data() + first * columns, finish,
-                           poll);
+        all_column_results(expansions, at, lanes, count,
+                           out.data() + first * expansions.row_stride(), finish, poll);
     }
 }
 

@@ -19,18 +19,21 @@ bool fits_vector(std::uint64_t count, std::uint64_t element_bytes) {
     return !__builtin_mul_overflow(count, element_bytes, &bytes) && bytes <= max_vector_bytes;
 }
 
-// Calls visit(row, first, p, k) for every row p * n_t + k of the
-// transformation, in row order, with `first` the place of its first entry.
+// Calls visit(row, first, p, k) for the rows p * n_t + k of the
+// transformation in `rows`, in row order, with `first` the place of its first
+// entry.
 template <class Visit>
-void for_each_transformation_row(const TransformationTriplets& transformation, Visit&& visit) {
+void for_each_transformation_row(const TransformationTriplets& transformation, RowRange rows,
+                                 Visit&& visit) {
     const index_t per_row = transformation.weights.size;
+    const std::uint64_t row_count = std::uint64_t{per_row} * transformation.n_t;
+    check_buffer_sizes(rows.first <= rows.last && rows.last <= row_count);
     CancellationCounter poll;
-    for (index_t p = 0; p < per_row; ++p) {
-        for (index_t k = 0; k < transformation.n_t; ++k) {
-            poll.tick(per_row);
-            const std::uint64_t row = std::uint64_t{p} * transformation.n_t + k;
-            visit(row, row * per_row, p, k);
-        }
+    for (std::uint64_t row = rows.first; row < rows.last; ++row) {
+        poll.tick(per_row);
+        const auto p = static_cast<index_t>(row / transformation.n_t);
+        const auto k = static_cast<index_t>(row % transformation.n_t);
+        visit(row, row * per_row, p, k);
     }
 }
 
@@ -54,20 +57,22 @@ bool transformation_fits(index_t degree, index_t n_t) {
            fits_vector(entries, policy_bytes<double>);
 }
 
-void fill_lagrange_points(index_t degree, index_t n_t, double T, std::span<double> out) {
-    check_buffer_sizes(out.size() == std::uint64_t{n_t} * degree + 1);
-    std::size_t next = 0;
-    for_each_lagrange_point(degree, n_t, T, [&](double x) { out[next++] = x; });
+void fill_lagrange_points(index_t degree, index_t n_t, double T, std::span<double> out,
+                          index_t first, index_t last) {
+    check_buffer_sizes(out.size() == std::uint64_t{n_t} * degree + 1 && first <= last &&
+                       last <= n_t);
+    std::size_t next = std::size_t{first} * degree;
+    for_each_lagrange_point_of(degree, n_t, T, first, last, [&](double x) { out[next++] = x; });
 }
 
 void fill_transformation_triplets(const TransformationTriplets& transformation,
                                   std::span<std::int64_t> rows, std::span<std::int64_t> cols,
-                                  std::span<double> values) {
+                                  std::span<double> values, RowRange part) {
     const std::size_t count = transformation.count;
     check_buffer_sizes(rows.size() == count && cols.size() == count && values.size() == count);
     const index_t per_row = transformation.weights.size;
     for_each_transformation_row(
-        transformation, [&](std::uint64_t row, std::uint64_t first, index_t p, index_t k) {
+        transformation, part, [&](std::uint64_t row, std::uint64_t first, index_t p, index_t k) {
             const auto weights = transformation.weights.row(p);
             const std::int64_t first_column = std::int64_t{k} * transformation.degree;
             for (index_t c = 0; c < per_row; ++c) {
@@ -79,15 +84,17 @@ void fill_transformation_triplets(const TransformationTriplets& transformation,
 }
 
 void fill_transformation_csr(const TransformationTriplets& transformation,
-                             const CsrArrays<std::int32_t>& out) {
+                             const CsrArrays<std::int32_t>& out, RowRange part) {
     const std::size_t count = transformation.count;
     const index_t per_row = transformation.weights.size;
     const std::uint64_t row_count = std::uint64_t{per_row} * transformation.n_t;
     check_buffer_sizes(out.data.size() == count && out.indices.size() == count &&
                        out.indptr.size() == row_count + 1);
-    out.indptr[0] = 0;
+    if (part.first == 0) {
+        out.indptr[0] = 0;
+    }
     for_each_transformation_row(
-        transformation, [&](std::uint64_t row, std::uint64_t first, index_t p, index_t k) {
+        transformation, part, [&](std::uint64_t row, std::uint64_t first, index_t p, index_t k) {
             const auto weights = transformation.weights.row(p);
             const auto first_column = static_cast<std::int32_t>(k * transformation.degree);
             for (index_t c = 0; c < per_row; ++c) {

@@ -38,15 +38,28 @@ struct LagrangeBasis {
 /// LagrangeBasis::create (which fail with "capacity overflow").
 [[nodiscard]] std::size_t lagrange_node_count(index_t degree, index_t n_t);
 
+template <class Visit>
+void for_each_lagrange_point_of(index_t degree, index_t n_t, double T, index_t first, index_t last,
+                                Visit&& visit);
+
 /// Passes the node coordinates of LagrangeBasis::create(degree, n_t, T) to
 /// `visit`, one call per node in global order, with the same bits, without
 /// building any list. Call lagrange_node_count first for the size checks.
 /// Polls for cancellation every few thousand nodes (support/cancellation.hpp).
 template <class Visit>
 void for_each_lagrange_point(index_t degree, index_t n_t, double T, Visit&& visit) {
+    for_each_lagrange_point_of(degree, n_t, T, 0, n_t, visit);
+}
+
+/// The same for the nodes of intervals first ... last - 1 (nodes
+/// first * degree ... last * degree - 1), and T itself when last == n_t: the
+/// nodes of an interval depend on its index alone.
+template <class Visit>
+void for_each_lagrange_point_of(index_t degree, index_t n_t, double T, index_t first, index_t last,
+                                Visit&& visit) {
     const double width = T / static_cast<double>(n_t);
     CancellationCounter poll;
-    for (index_t i = 0; i < n_t; ++i) {
+    for (index_t i = first; i < last; ++i) {
         poll.tick(std::size_t{degree} + 1);
         const double left = static_cast<double>(i) * width;
         const double right = left + width;
@@ -56,7 +69,9 @@ void for_each_lagrange_point(index_t degree, index_t n_t, double T, Visit&& visi
             visit(equidistant_point(left, right, c, degree));
         }
     }
-    visit(T);
+    if (last == n_t) {
+        visit(T);
+    }
 }
 
 }  // namespace pwpoly

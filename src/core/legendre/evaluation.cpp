@@ -5,32 +5,56 @@
 #include "legendre/interval_location.hpp"
 #include "legendre/legendre_derivative.hpp"
 #include "legendre/legendre_recurrence.hpp"
+#include "support/cancellation.hpp"
 
 namespace pwpoly {
+namespace {
 
-double expansion_value(double xi, const IntervalCoefficients& coefficients) {
-    LegendreRecurrence legendre(xi);
+// Sums longer than this poll for cancellation as they go; shorter ones, the
+// usual case, run without the poll's bookkeeping.
+constexpr std::uint64_t unpolled_terms = cancellation_interval;
+
+struct NoPoll {
+    void tick() const noexcept {}
+};
+
+// S = -0.0; S = S + factor_i * c_i for i ascending, the factors being
+// P_i(xi) (Recurrence::value) or P'_i(xi) (Recurrence::derivative).
+template <class Recurrence, double (Recurrence::*factor)() const, class Poll>
+double legendre_sum(double xi, const IntervalCoefficients& coefficients, Poll& poll) {
+    Recurrence legendre(xi);
     double sum = -0.0;
     for (std::uint64_t i = 0; i < coefficients.count; ++i) {
         if (i != 0) {
             legendre.advance();
         }
-        const double term = legendre.value() * coefficients.first[i * coefficients.stride];
+        poll.tick();
+        const double term = (legendre.*factor)() * coefficients.first[i * coefficients.stride];
         sum = sum + term;
     }
     return sum;
 }
 
-double expansion_time_derivative(double xi, double w, const IntervalCoefficients& coefficients) {
-    LegendreDerivativeRecurrence legendre(xi);
-    double sum = -0.0;
-    for (std::uint64_t i = 0; i < coefficients.count; ++i) {
-        if (i != 0) {
-            legendre.advance();
-        }
-        const double term = legendre.derivative() * coefficients.first[i * coefficients.stride];
-        sum = sum + term;
+template <class Recurrence, double (Recurrence::*factor)() const>
+double polled_legendre_sum(double xi, const IntervalCoefficients& coefficients) {
+    if (coefficients.count <= unpolled_terms) [[likely]] {
+        NoPoll none;
+        return legendre_sum<Recurrence, factor>(xi, coefficients, none);
     }
+    CancellationCounter poll;
+    return legendre_sum<Recurrence, factor>(xi, coefficients, poll);
+}
+
+}  // namespace
+
+double expansion_value(double xi, const IntervalCoefficients& coefficients) {
+    return polled_legendre_sum<LegendreRecurrence, &LegendreRecurrence::value>(xi, coefficients);
+}
+
+double expansion_time_derivative(double xi, double w, const IntervalCoefficients& coefficients) {
+    const double sum =
+        polled_legendre_sum<LegendreDerivativeRecurrence,
+                            &LegendreDerivativeRecurrence::derivative>(xi, coefficients);
     // Chain rule, dxi/dt = 2 / w.
     const double doubled = sum + sum;
     return doubled / w;

@@ -7,7 +7,9 @@
 namespace pwpoly {
 
 void fail(std::string message, std::source_location location) {
-    write_failure_report(message, location);
+    if (!write_failure_report(message, location)) {
+        throw ReportInterrupted(std::move(message), location);
+    }
     throw InternalFailure(std::move(message), location);
 }
 

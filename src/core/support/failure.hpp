@@ -27,8 +27,18 @@ private:
     std::source_location location_;
 };
 
+/// An internal failure whose standard-error report the host cut short because
+/// it wants the computation to stop (a signal handler raised while the report
+/// waited to be written): the host reports its own reason in the failure's
+/// place, and the message only where it has none.
+class ReportInterrupted : public InternalFailure {
+public:
+    using InternalFailure::InternalFailure;
+};
+
 /// Writes the standard-error report for `message` at `location` and throws
-/// InternalFailure. Every failing check of the core ends here.
+/// InternalFailure (ReportInterrupted if the report was cut short). Every
+/// failing check of the core ends here.
 [[noreturn]] void fail(std::string message,
                        std::source_location location = std::source_location::current());
 

@@ -28,6 +28,9 @@ namespace {
 
 constexpr int max_frames = 128;
 
+constexpr std::string_view backtrace_note =
+    "note: run with `PWPOLY_BACKTRACE=1` environment variable to display a backtrace\n";
+
 BacktraceStyle process_backtrace_style() noexcept {
     // Read once, at the first failure, and kept for the process.
     static const BacktraceStyle style = backtrace_style_from(std::getenv("PWPOLY_BACKTRACE"));
@@ -129,18 +132,13 @@ BacktraceStyle backtrace_style_from(const char* value) noexcept {
 }
 
 std::string format_failure_report(std::string_view message, const std::source_location& location) {
-    static std::atomic<bool> note_written{false};
     const long thread_id = syscall(SYS_gettid);
     std::string report = concat("\nthread '<unnamed>' (", thread_id, ") panicked at ",
                                 std::string_view(location.file_name()), ":", location.line(), ":",
                                 location.column(), ":\n", message, "\n");
     switch (process_backtrace_style()) {
         case BacktraceStyle::note_once:
-            if (!note_written.exchange(true)) {
-                report +=
-                    "note: run with `PWPOLY_BACKTRACE=1` environment variable to display a "
-                    "backtrace\n";
-            }
+            // The note follows the first report written (write_failure_report).
             break;
         case BacktraceStyle::short_frames:
             append_backtrace(report, false);
@@ -152,17 +150,21 @@ std::string format_failure_report(std::string_view message, const std::source_lo
     return report;
 }
 
-void write_failure_report(std::string_view message, const std::source_location& location) noexcept {
+bool write_failure_report(std::string_view message, const std::source_location& location) noexcept {
     try {
-        write_standard_error(format_failure_report(message, location));
-    } catch (...) {  // NOLINT(bugprone-empty-catch)
+        const bool with_note = process_backtrace_style() == BacktraceStyle::note_once;
+        return write_standard_error(format_failure_report(message, location),
+                                    with_note ? backtrace_note : std::string_view());
+    } catch (...) {
         // Without memory for the text there is no report; the failure itself
         // still travels to the caller.
+        return true;
     }
 }
 
 void abort_with_report(std::string_view message, const std::source_location& location) noexcept {
-    write_failure_report(message, location);
+    // Whether or not the report was cut short, the process ends.
+    (void)write_failure_report(message, location);
     std::abort();
 }
 

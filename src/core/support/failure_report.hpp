@@ -19,13 +19,17 @@ enum class BacktraceStyle { note_once, short_frames, full_frames };
 
 /// Builds the report text:
 /// "\nthread '<unnamed>' ({tid}) panicked at {file}:{line}:{column}:\n{message}\n"
-/// followed by the note or the backtrace.
+/// followed by the backtrace of the style (the note of the default style is
+/// added by write_failure_report to the first report written).
 [[nodiscard]] std::string format_failure_report(std::string_view message,
                                                 const std::source_location& location);
 
 /// Writes the report to standard error in one write, so that reports of
-/// failures on several threads never interleave.
-void write_failure_report(std::string_view message, const std::source_location& location) noexcept;
+/// failures on several threads never interleave, through the installed
+/// standard-error writer. False when the writer abandoned the report because
+/// the host wants the computation to stop (see ReportInterrupted).
+[[nodiscard]] bool write_failure_report(std::string_view message,
+                                        const std::source_location& location) noexcept;
 
 /// Writes the report for a failure that cannot be reported to Python and ends
 /// the process.
