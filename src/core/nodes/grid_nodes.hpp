@@ -20,8 +20,8 @@ namespace pwpoly {
 ///   (each operation rounded in this order), so that the distance to the
 ///   nearer end keeps its relative accuracy and the order is kept.
 /// For the families with ends, the right end of interval k is written by
-/// interval k + 1 (or is T); with n_t = 0 the one node is T. Fails with "batch kernel: wrong buffer size"
-/// unless the sizes match and first <= last <= n_t.
+/// interval k + 1 (or is T); with n_t = 0 the one node is T. Fails with "batch kernel: wrong buffer
+/// size" unless the sizes match and first <= last <= n_t.
 void place_grid_nodes(NodeFamily family, std::span<const double> reference, index_t n_t, double T,
                       index_t first, index_t last, std::span<double> out);
 
