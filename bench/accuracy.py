@@ -19,7 +19,7 @@ Prints Markdown: the interpreter and library versions, then
     python3 bench/accuracy.py
 
 Needs numpy and mpmath. This is a measurement, not a test: it prints what it
-finds and exits 0. It takes about a minute, most of it in the 50-digit
+finds and exits 0. It takes about 85 s of CPU time, most of it in the 50-digit
 inversions of the largest Vandermonde matrices and the exact Chebyshev-Lobatto
 weights of degree 200 (mpmath is faster with gmpy2
 installed, which it picks up by itself).
