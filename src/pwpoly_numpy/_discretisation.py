@@ -38,7 +38,7 @@ FAMILIES = ("equidistant", "gauss-legendre", "gauss-lobatto", "chebyshev-lobatto
 MAX_FAMILY_DEGREE = 4096
 """Largest degree of the computed families (and of the equidistant
 quadrature): their reference nodes and weights cost O(degree**2) operations,
-the Chebyshev-Lobatto transformation O(degree**3)."""
+the Chebyshev-Lobatto transformation O(degree**3) (about 40 s at 4096)."""
 
 _EQUIDISTANT, _GAUSS_LEGENDRE = 0, 1
 _MASS, _DERIVATIVE, _JUMP, _START, _END = range(5)

@@ -20,7 +20,7 @@ struct ReferenceRule {
 /// Largest degree of the computed families (Gauss-Legendre, Gauss-Lobatto,
 /// Chebyshev-Lobatto) and of the equidistant quadrature: their reference
 /// nodes and weights cost O(degree^2) operations, the Chebyshev-Lobatto
-/// transformation O(degree^3) (about 15 s at this degree).
+/// transformation O(degree^3) (about 40 s at this degree).
 inline constexpr index_t max_family_degree = 4096;
 
 /// The `count` roots of P_count, ascending (count >= 1). Newton's method on
