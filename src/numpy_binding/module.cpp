@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "calculus_entries.hpp"
+#include "discretisation_entries.hpp"
 #include "kernel_arrays.hpp"
 #include "kernel_entries.hpp"
 #include "kernel_guard.hpp"
@@ -61,6 +62,19 @@ PyMethodDef kernel_functions[] = {
     {"first_outside_span",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&first_outside_span_entry)),
      METH_FASTCALL, "first_outside_span(T, times)"},
+    {"family_nodes",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&family_nodes_entry)),
+     METH_FASTCALL, "family_nodes(family, degree, n_t, T, out)"},
+    {"quadrature_weights",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&quadrature_weights_entry)),
+     METH_FASTCALL, "quadrature_weights(family, degree, n_t, T, out)"},
+    {"family_triplets",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&family_triplets_entry)),
+     METH_FASTCALL, "family_triplets(family, degree, n_t, rows, cols, values)"},
+    {"family_csr", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&family_csr_entry)),
+     METH_FASTCALL, "family_csr(family, degree, n_t, data, indices, indptr)"},
+    {"time_matrix", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&time_matrix_entry)),
+     METH_FASTCALL, "time_matrix(matrix, degree, n_t, T, data, indices, indptr)"},
     {"plain_numbers",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&plain_numbers_entry)),
      METH_FASTCALL, "plain_numbers(object)"},

@@ -256,3 +256,25 @@ def apart_from(array: npt.NDArray[Any], out: npt.NDArray[Any]) -> npt.NDArray[An
     if numpy.may_share_memory(array, out):
         return private_float64(array)
     return array
+
+
+def sparse_module(function: str) -> Any:
+    """scipy.sparse, imported on the first call of a function that needs it."""
+    try:
+        import scipy.sparse
+    except ImportError as error:
+        raise ImportError(
+            f"pwpoly_numpy.{function} needs SciPy: install it with "
+            "python3 -m pip install 'pwpoly[scipy]'"
+        ) from error
+    return scipy.sparse
+
+
+def canonical_csr(sparse: Any, data: Any, indices: Any, indptr: Any, shape: tuple[int, int]) -> Any:
+    """A csr_array around arrays that a kernel filled sorted and free of
+    duplicates."""
+    matrix = sparse.csr_array((data, indices, indptr), shape=shape, copy=False)
+    # Sorted and free of duplicates by construction: say so, instead of
+    # letting SciPy find out by a scan.
+    matrix.has_canonical_format = True
+    return matrix
