@@ -19,7 +19,7 @@ from typing import Any, Callable, NamedTuple, Union
 import numpy
 import numpy.typing as npt
 
-from pwpoly_numpy import _kernels
+from pwpoly_numpy import _discretisation, _kernels
 from pwpoly_numpy._arguments import (
     MAX_FLOATS,
     UNSIGNED_MAX,
@@ -41,7 +41,7 @@ Order = Union[int, Sequence[int]]
 EXTRAPOLATIONS = ("clamp", "extend", "nan", "raise")
 """The policies for times outside [0, T]."""
 
-FAMILIES = ("equidistant",)
+FAMILIES = _discretisation.FAMILIES
 """The node families of from_lagrange_values and interpolate."""
 
 _CACHE_LIMIT = 32
@@ -84,12 +84,9 @@ def _check_policy(extrapolate: object) -> str:
 
 
 def _check_family(family: object) -> str:
-    if not isinstance(family, str):
-        raise TypeError(f"argument 'family': must be a str, not {type(family).__name__}")
-    if family not in FAMILIES:
-        choices = ", ".join(repr(name) for name in FAMILIES)
-        raise ValueError(f"argument 'family': must be one of {choices}, not {family!r}")
-    return family
+    """`family`, one of FAMILIES; the errors of the node functions otherwise."""
+    _discretisation._check_family(family)
+    return family  # type: ignore[return-value]
 
 
 def _order(value: Any, name: str) -> int:
@@ -161,7 +158,13 @@ def _family_transformation(degree: int, n_t: int, family: str) -> _Transformatio
         # The transformation of one interval: its entries in row-major order.
         _kernels.transformation_triplets(degree, 1, rows, cols, weights)
         return _Transformation(weights.reshape(degree + 1, degree + 1), degree, node_count)
-    raise AssertionError(family)
+    # The other families: the weights of one interval, the same on each; the
+    # Gauss-Legendre nodes are not shared between intervals.
+    code = _discretisation._check_family(family)
+    node_count = _discretisation._node_count(degree, n_t, code)
+    _, _, weights = _discretisation.transformation_triplets(degree, 1, family)
+    step = degree + 1 if family == "gauss-legendre" else degree
+    return _Transformation(weights.reshape(degree + 1, degree + 1), step, node_count)
 
 
 def _family_nodes(degree: int, n_t: int, T: float, family: str) -> FloatArray:
@@ -170,7 +173,7 @@ def _family_nodes(degree: int, n_t: int, T: float, family: str) -> FloatArray:
         nodes = numpy.empty(check_node_count(degree, n_t), dtype=numpy.float64)
         _kernels.lagrange_points(degree, n_t, T, nodes)
         return nodes
-    raise AssertionError(family)
+    return _discretisation.nodes(degree, n_t, T, family)
 
 
 def _rebuild(
@@ -570,10 +573,13 @@ class PiecewiseLegendre:
     ) -> PiecewiseLegendre:
         """The piecewise polynomial through `values` at the nodes of `family`.
 
-        For ``family="equidistant"`` (the only family so far), `values` has
-        shape (n_t * degree + 1, *shape), one row per node of
-        ``lagrange_points(degree, n_t, T)``; the coefficients are, to rounding,
-        ``transformation_matrix(degree, n_t) @ values``. Needs degree >= 1.
+        `values` has shape (number of nodes, *shape), one row per node of
+        ``nodes(degree, n_t, T, family)``: n_t * degree + 1 rows for the
+        families that share interval ends ("equidistant", the nodes of
+        ``lagrange_points``; "gauss-lobatto"; "chebyshev-lobatto"), and
+        n_t * (degree + 1) for "gauss-legendre". The coefficients are, to
+        rounding, ``transformation_matrix(degree, n_t, family) @ values``.
+        Needs degree >= 1, except for "gauss-legendre".
         """
         degree_, n_t_, end, _ = _check_grid(degree, n_t, T)
         policy = _check_policy(extrapolate)

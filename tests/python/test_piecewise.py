@@ -708,12 +708,13 @@ METHOD_ERRORS = [
             2, 3, 1.0, numpy.zeros(7), family="chebyshev"
         ),
         ValueError,
-        "argument 'family': must be one of 'equidistant', not 'chebyshev'",
+        "argument 'family': unknown node family 'chebyshev'; expected one of 'equidistant', "
+        "'gauss-legendre', 'gauss-lobatto', 'chebyshev-lobatto'",
     ),
     (
         lambda: PiecewiseLegendre.interpolate(numpy.sin, 2, 3, 1.0, family=1),
         TypeError,
-        "argument 'family': must be a str, not int",
+        "argument 'family': must be str, not int",
     ),
     (
         lambda: PiecewiseLegendre.interpolate(3.0, 2, 3, 1.0),
@@ -737,3 +738,25 @@ METHOD_ERRORS = [
 def test_method_refusals(call, kind, message):
     with pytest.raises(kind, match=f"^{message}"):
         call()
+
+
+@pytest.mark.parametrize("family", ["gauss-legendre", "gauss-lobatto", "chebyshev-lobatto"])
+@pytest.mark.parametrize("degree", [1, 4, 30])
+def test_every_node_family_reproduces_a_piecewise_polynomial(family, degree):
+    # A random piecewise polynomial sampled at the family's nodes: the
+    # coefficients are the transformation's, and where no node is shared
+    # (Gauss-Legendre) they are the polynomial's own; a smooth function is
+    # met at the nodes.
+    n_t, T = 5, 2.5
+    rng = numpy.random.default_rng(degree)
+    p = PiecewiseLegendre(degree, n_t, T, rng.standard_normal((n_t * (degree + 1), 2)))
+    nodes = pwpoly_numpy.nodes(degree, n_t, T, family)
+    values = p(nodes)
+    q = PiecewiseLegendre.from_lagrange_values(degree, n_t, T, values, family=family)
+    matrix = pwpoly_numpy.transformation_matrix(degree, n_t, family)
+    numpy.testing.assert_allclose(q.coefficients, matrix @ values, rtol=0, atol=1e-12)
+    if family == "gauss-legendre":
+        numpy.testing.assert_allclose(q.coefficients, p.coefficients, rtol=0, atol=1e-12)
+    r = PiecewiseLegendre.interpolate(lambda t: numpy.sin(t), degree, n_t, T, family=family)
+    at = pwpoly_numpy.nodes(degree, n_t, T, family)
+    numpy.testing.assert_allclose(r(at[1:-1]), numpy.sin(at[1:-1]), rtol=0, atol=1e-12)
