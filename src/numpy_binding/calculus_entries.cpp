@@ -20,25 +20,6 @@ namespace {
 using binding::PyRef;
 using calculus::count_equals;
 
-PyRef none() { return PyRef::borrow(Py_None); }
-
-LegendreBasis grid_arguments(PyObject* const* args) {
-    const index_t degree = unsigned_argument(args[0]);
-    const index_t n_t = unsigned_argument(args[1]);
-    const double T = float_argument(args[2]);
-    return {degree, n_t, T};
-}
-
-// Terms of work of `count` items of `per_item` terms each, saturating, at least 1.
-std::size_t work_of(std::uint64_t per_item, std::uint64_t count = 1) {
-    std::uint64_t work = 0;
-    if (__builtin_mul_overflow(per_item, count, &work) ||
-        work > std::numeric_limits<std::size_t>::max()) {
-        return std::numeric_limits<std::size_t>::max();
-    }
-    return static_cast<std::size_t>(std::max<std::uint64_t>(work, 1));
-}
-
 // The series that the grid, `values` and `columns` describe, after the checks
 // that keep the core's own checks from failing.
 calculus::SeriesColumns series_of(const LegendreBasis& basis, const KernelArray& values,

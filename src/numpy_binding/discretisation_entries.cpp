@@ -23,32 +23,7 @@
 namespace pwpoly::numpy_binding {
 namespace {
 
-using binding::PyRef;
-
-PyRef none() { return PyRef::borrow(Py_None); }
-
 constexpr std::uint64_t int32_limit = std::numeric_limits<std::int32_t>::max();
-
-// Terms of work of one item of `per_item` terms, at least 1, saturating.
-std::size_t work_of(std::uint64_t per_item) {
-    return static_cast<std::size_t>(
-        std::clamp<std::uint64_t>(per_item, 1, std::numeric_limits<std::size_t>::max()));
-}
-
-// Computes `prepare()` without the lock while `arrays` are let go of (the
-// signal handlers may run meanwhile), then holds them again.
-template <class Prepare>
-auto prepared_without_arrays(std::initializer_list<KernelArray*> arrays, Prepare&& prepare) {
-    for (KernelArray* array : arrays) {
-        array->release();
-    }
-    std::optional<decltype(prepare())> result;
-    KernelRun::detached([&] { result.emplace(prepare()); });
-    for (KernelArray* array : arrays) {
-        array->hold();
-    }
-    return std::move(*result);
-}
 
 NodeFamily family_argument(PyObject* object, const char* name) {
     const index_t code = unsigned_argument(object);
@@ -115,13 +90,13 @@ PyObject* family_nodes_entry(PyObject* /*module*/, PyObject* const* args, Py_ssi
         require_family_degree(family, degree, "family_nodes");
         require(points.size() == require_grid_nodes(family, degree, n_t, "family_nodes"),
                 "family_nodes", "wrong array size");
+        KernelRun run{&out};
         const std::vector<double> reference =
-            prepared_without_arrays({&out}, [&] { return reference_nodes(family, degree); });
+            run.prepared_without_arrays([&] { return reference_nodes(family, degree); });
         if (n_t == 0) {
             place_grid_nodes(family, reference, n_t, T, 0, 0, points);
             return none();
         }
-        KernelRun run{&out};
         run.over(n_t, work_of(std::uint64_t{degree} + 1), [&](std::size_t first, std::size_t last) {
             place_grid_nodes(family, reference, n_t, T, static_cast<index_t>(first),
                              static_cast<index_t>(last), points);
@@ -146,9 +121,9 @@ PyObject* quadrature_weights_entry(PyObject* /*module*/, PyObject* const* args, 
         require_family_degree(family, degree, "quadrature_weights");
         require(weights.size() == require_grid_nodes(family, degree, n_t, "quadrature_weights"),
                 "quadrature_weights", "wrong array size");
-        const ReferenceRule rule =
-            prepared_without_arrays({&out}, [&] { return reference_rule(family, degree); });
         KernelRun run{&out};
+        const ReferenceRule rule =
+            run.prepared_without_arrays([&] { return reference_rule(family, degree); });
         run.over(n_t, work_of(std::uint64_t{degree} + 1), [&](std::size_t first, std::size_t last) {
             place_grid_weights(family, rule.weights, n_t, T, static_cast<index_t>(first),
                                static_cast<index_t>(last), weights);
@@ -171,10 +146,9 @@ PyObject* family_triplets_entry(PyObject* /*module*/, PyObject* const* args, Py_
                     cols.elements<std::int64_t>().size() == count &&
                     values.elements<double>().size() == count,
                 "family_triplets", "wrong array sizes");
-        transformation.weights = prepared_without_arrays({&rows, &cols, &values}, [&] {
-            return family_weight_table(transformation.family, transformation.degree);
-        });
         KernelRun run{&rows, &cols, &values};
+        transformation.weights = run.prepared_without_arrays(
+            [&] { return family_weight_table(transformation.family, transformation.degree); });
         run.over(
             transformation.row_count(), work_of(per_row), [&](std::size_t first, std::size_t last) {
                 fill_family_triplets(transformation, first, last, rows.elements<std::int64_t>(),
@@ -200,14 +174,13 @@ PyObject* family_csr_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize
                     out.indices.size() == out.data.size() &&
                     out.indptr.size() == per_row * transformation.n_t + 1,
                 "family_csr", "wrong array sizes");
-        transformation.weights = prepared_without_arrays({&data, &indices, &indptr}, [&] {
-            return family_weight_table(transformation.family, transformation.degree);
-        });
+        KernelRun run{&data, &indices, &indptr};
+        transformation.weights = run.prepared_without_arrays(
+            [&] { return family_weight_table(transformation.family, transformation.degree); });
         if (transformation.n_t == 0) {
             out.indptr[0] = 0;
             return none();
         }
-        KernelRun run{&data, &indices, &indptr};
         run.over(transformation.row_count(), work_of(per_row),
                  [&](std::size_t first, std::size_t last) {
                      fill_family_csr(transformation, first, last, out);
