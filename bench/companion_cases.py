@@ -43,6 +43,14 @@ def evaluation_setup() -> dict:
     }
 
 
+def piecewise_setup() -> dict:
+    namespace = evaluation_setup()
+    import pwpoly_numpy
+
+    namespace["p"] = pwpoly_numpy.PiecewiseLegendre(DEGREE, N_T, cases.T, namespace["coefficients"])
+    return namespace
+
+
 def columns_setup() -> dict:
     import numpy
 
@@ -102,6 +110,138 @@ def numpy_transformation(degree: int, n_t: int):
     return matrix.tocsr()
 
 
+def numpy_csr(rows, cols, values, shape):
+    """COO arrays to a csr_array, the usual road with NumPy and SciPy."""
+    import scipy.sparse
+
+    return scipy.sparse.coo_array((values, (rows, cols)), shape=shape).tocsr()
+
+
+def numpy_mass(degree: int, n_t: int, T: float):
+    """The mass matrix built with NumPy alone: T / (n_t (2i + 1)) on the diagonal."""
+    import numpy
+
+    count = n_t * (degree + 1)
+    diagonal = numpy.repeat(T / (n_t * (2.0 * numpy.arange(degree + 1) + 1.0)), n_t)
+    index = numpy.arange(count)
+    return numpy_csr(index, index, diagonal, (count, count))
+
+
+def numpy_derivative(degree: int, n_t: int, T: float):
+    """The derivative matrix: 2.0 at (k + n_t i, k + n_t j) for j > i, j - i odd."""
+    import numpy
+
+    pairs = [(i, j) for i in range(degree + 1) for j in range(i + 1, degree + 1, 2)]
+    i, j = (numpy.array(side)[:, None] for side in zip(*pairs))
+    k = numpy.arange(n_t)[None, :]
+    count = n_t * (degree + 1)
+    rows = (k + n_t * i).ravel()
+    return numpy_csr(rows, (k + n_t * j).ravel(), numpy.full(rows.size, 2.0), (count, count))
+
+
+def numpy_jump(degree: int, n_t: int):
+    """The upwind jump matrix from its two blocks of +-1 entries."""
+    import numpy
+
+    count = n_t * (degree + 1)
+    i = numpy.arange(degree + 1)[:, None, None]
+    j = numpy.arange(degree + 1)[None, :, None]
+    k = numpy.arange(n_t)[None, None, :]
+    sign_i = 1.0 - 2.0 * (i % 2)
+    same = numpy.broadcast_to(sign_i * (1.0 - 2.0 * (j % 2)), (degree + 1, degree + 1, n_t))
+    rows_same = numpy.broadcast_to(k + n_t * i, same.shape)
+    cols_same = numpy.broadcast_to(k + n_t * j, same.shape)
+    k1 = k[:, :, 1:]
+    previous = numpy.broadcast_to(-sign_i, (degree + 1, degree + 1, n_t - 1))
+    rows_previous = numpy.broadcast_to(k1 + n_t * i, previous.shape)
+    cols_previous = numpy.broadcast_to(k1 - 1 + n_t * j, previous.shape)
+    return numpy_csr(
+        numpy.concatenate([rows_same.ravel(), rows_previous.ravel()]),
+        numpy.concatenate([cols_same.ravel(), cols_previous.ravel()]),
+        numpy.concatenate([same.ravel(), previous.ravel()]),
+        (count, count),
+    )
+
+
+def numpy_traces(degree: int, n_t: int):
+    """Both trace matrices: (-1)^i and 1 at (k, k + n_t i)."""
+    import numpy
+
+    count = n_t * (degree + 1)
+    i = numpy.arange(degree + 1)[None, :]
+    k = numpy.arange(n_t)[:, None]
+    rows = numpy.broadcast_to(k, (n_t, degree + 1)).ravel()
+    cols = (k + n_t * i).ravel()
+    start = numpy.broadcast_to(1.0 - 2.0 * (i % 2), (n_t, degree + 1)).ravel()
+    return (
+        numpy_csr(rows, cols, start, (n_t, count)),
+        numpy_csr(rows, cols, numpy.ones(rows.size), (n_t, count)),
+    )
+
+
+def time_matrices_setup() -> dict:
+    import numpy
+
+    import pwpoly_numpy
+
+    # The baselines build the same matrices: checked once here.
+    built = {
+        "mass": (pwpoly_numpy.mass_matrix(DEGREE, N_T, cases.T), numpy_mass(DEGREE, N_T, cases.T)),
+        "derivative": (
+            pwpoly_numpy.derivative_matrix(DEGREE, N_T, cases.T),
+            numpy_derivative(DEGREE, N_T, cases.T),
+        ),
+        "jump": (pwpoly_numpy.jump_matrix(DEGREE, N_T), numpy_jump(DEGREE, N_T)),
+        "start": (pwpoly_numpy.trace_matrices(DEGREE, N_T)[0], numpy_traces(DEGREE, N_T)[0]),
+    }
+    for name, (ours, theirs) in built.items():
+        assert ours.nnz == theirs.nnz and (ours != theirs).nnz == 0, name
+        assert numpy.array_equal(ours.indptr, theirs.indptr), name
+    return {
+        "mass_matrix": pwpoly_numpy.mass_matrix,
+        "derivative_matrix": pwpoly_numpy.derivative_matrix,
+        "jump_matrix": pwpoly_numpy.jump_matrix,
+        "trace_matrices": pwpoly_numpy.trace_matrices,
+        "numpy_mass": numpy_mass,
+        "numpy_derivative": numpy_derivative,
+        "numpy_jump": numpy_jump,
+        "numpy_traces": numpy_traces,
+        "degree": DEGREE,
+        "n_t": N_T,
+        "T": cases.T,
+    }
+
+
+def numpy_family_transformation(degree: int, n_t: int, reference_nodes):
+    """The transformation of a node family with NumPy alone: the inverse of the
+    local Legendre-Vandermonde matrix at its reference nodes, broadcast COO
+    arrays (columns k * degree + c: families with shared ends), csr_array."""
+    import numpy
+    from numpy.polynomial.legendre import legvander
+
+    weights = numpy.linalg.inv(legvander(reference_nodes, degree)).T
+    p, k, c = numpy.ix_(numpy.arange(degree + 1), numpy.arange(n_t), numpy.arange(degree + 1))
+    shape = (degree + 1, n_t, degree + 1)
+    return numpy_csr(
+        numpy.broadcast_to(p * n_t + k, shape).ravel(),
+        numpy.broadcast_to(k * degree + c, shape).ravel(),
+        numpy.broadcast_to(weights[:, None, :], shape).ravel(),
+        ((degree + 1) * n_t, n_t * degree + 1),
+    )
+
+
+def family_transformation_setup() -> dict:
+    import pwpoly_numpy
+
+    return {
+        "transformation_matrix": pwpoly_numpy.transformation_matrix,
+        "numpy_family_transformation": numpy_family_transformation,
+        "lobatto": pwpoly_numpy.nodes(DEGREE, 1, 2.0, "gauss-lobatto") - 1.0,
+        "degree": DEGREE,
+        "n_t": N_T,
+    }
+
+
 def transformation_setup() -> dict:
     import pwpoly_numpy
 
@@ -141,6 +281,18 @@ def companion_cases() -> list:
             per=EVALUATION_TIMES,
             item="point",
             needs=(*numpy_rows, "scipy"),
+        ),
+        Case(
+            key="companion.piecewise_call",
+            operation=(f"`PiecewiseLegendre({grid}, c)(times)`, {EVALUATION_TIMES} random times"),
+            stmt="p(times)",
+            baseline=f"`pwpoly_numpy.evaluate({grid}, c, times)` on the same data",
+            baseline_stmt="evaluate(3, 25000, T, coefficients, times)",
+            setup=piecewise_setup,
+            target=1.05,
+            per=EVALUATION_TIMES,
+            item="point",
+            needs=numpy_rows,
         ),
         Case(
             key="companion.evaluate_columns",
@@ -187,4 +339,44 @@ def companion_cases() -> list:
             target=0.3,
             needs=(*numpy_rows, "scipy"),
         ),
+        Case(
+            key="companion.transformation_matrix_lobatto",
+            operation=f"`pwpoly_numpy.transformation_matrix({DEGREE}, {N_T}, family='gauss-lobatto')`",
+            stmt="transformation_matrix(degree, n_t, family='gauss-lobatto')",
+            baseline="NumPy: inverse Legendre-Vandermonde at the same nodes, COO arrays, to csr_array",
+            baseline_stmt="numpy_family_transformation(degree, n_t, lobatto)",
+            setup=family_transformation_setup,
+            target=0.3,
+            needs=(*numpy_rows, "scipy"),
+        ),
+        *time_matrix_cases(numpy_rows),
+    ]
+
+
+def time_matrix_cases(numpy_rows: tuple) -> list:
+    """The matrices in time, each against the same csr_array built with NumPy
+    (COO arrays of its entries, then SciPy's conversion to CSR)."""
+    Case = cases.Case
+    rows = [
+        ("mass_matrix", f"mass_matrix({DEGREE}, {N_T}, T)", "numpy_mass(degree, n_t, T)"),
+        (
+            "derivative_matrix",
+            f"derivative_matrix({DEGREE}, {N_T}, T)",
+            "numpy_derivative(degree, n_t, T)",
+        ),
+        ("jump_matrix", f"jump_matrix({DEGREE}, {N_T})", "numpy_jump(degree, n_t)"),
+        ("trace_matrices", f"trace_matrices({DEGREE}, {N_T})", "numpy_traces(degree, n_t)"),
+    ]
+    return [
+        Case(
+            key=f"companion.{name}",
+            operation=f"`pwpoly_numpy.{call}`",
+            stmt=call.replace(str(N_T), "n_t").replace(f"({DEGREE},", "(degree,"),
+            baseline="NumPy: COO arrays of the same entries, to csr_array",
+            baseline_stmt=baseline,
+            setup=time_matrices_setup,
+            target=0.3,
+            needs=(*numpy_rows, "scipy"),
+        )
+        for name, call, baseline in rows
     ]

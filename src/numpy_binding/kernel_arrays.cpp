@@ -2,6 +2,7 @@
 // arguments.
 #include "kernel_arrays.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -90,6 +91,22 @@ void KernelArray::release() noexcept {
         held_ = false;
         PyBuffer_Release(&view_);
     }
+}
+
+LegendreBasis grid_arguments(PyObject* const* args) {
+    const index_t degree = unsigned_argument(args[0]);
+    const index_t n_t = unsigned_argument(args[1]);
+    const double T = float_argument(args[2]);
+    return {degree, n_t, T};
+}
+
+std::size_t work_of(std::uint64_t per_item, std::uint64_t count) noexcept {
+    std::uint64_t work = 0;
+    if (__builtin_mul_overflow(per_item, count, &work) ||
+        work > std::numeric_limits<std::size_t>::max()) {
+        return std::numeric_limits<std::size_t>::max();
+    }
+    return static_cast<std::size_t>(std::max<std::uint64_t>(work, 1));
 }
 
 index_t unsigned_argument(PyObject* object) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 
+#include "legendre/legendre_basis.hpp"
 #include "py_ref.hpp"
 #include "support/size_policy.hpp"
 
@@ -67,6 +68,17 @@ private:
 /// the reference (the first one recorded is kept for the process); called at
 /// import, with the lock held.
 void set_array_type(PyObject* type) noexcept;
+
+/// None, the result of every kernel entry.
+[[nodiscard]] inline binding::PyRef none() { return binding::PyRef::borrow(Py_None); }
+
+/// The grid of positional arguments 0, 1 and 2: degree, n_t (unsigned) and
+/// T (a float).
+[[nodiscard]] LegendreBasis grid_arguments(PyObject* const* args);
+
+/// Terms of work of `count` items of `per_item` terms each, at least 1,
+/// saturating (the measure of KernelRun::over).
+[[nodiscard]] std::size_t work_of(std::uint64_t per_item, std::uint64_t count = 1) noexcept;
 
 /// An unsigned 32-bit argument (a Python int); throws PythonErrorPending with
 /// OverflowError or TypeError otherwise.

@@ -18,30 +18,10 @@ namespace pwpoly::numpy_binding {
 namespace {
 
 using batch::product_equals;
-using binding::PyRef;
-
-PyRef none() { return PyRef::borrow(Py_None); }
-
-LegendreBasis basis_arguments(PyObject* const* args) {
-    const index_t degree = unsigned_argument(args[0]);
-    const index_t n_t = unsigned_argument(args[1]);
-    const double T = float_argument(args[2]);
-    return {degree, n_t, T};
-}
 
 void require_batch_grid(const LegendreBasis& basis, const char* name) {
     require(basis.n_t >= 1 && basis.n_t <= batch::batch_max_intervals, name,
             "n_t must be 1 to 2147483647");
-}
-
-// Terms of work for `count` items of `per_item` terms each, saturating.
-std::size_t work_of(std::uint64_t per_item, std::uint64_t count = 1) {
-    std::uint64_t work = 0;
-    if (__builtin_mul_overflow(per_item, count, &work) ||
-        work > std::numeric_limits<std::size_t>::max()) {
-        return std::numeric_limits<std::size_t>::max();
-    }
-    return static_cast<std::size_t>(std::max<std::uint64_t>(work, 1));
 }
 
 // Columns evaluated together for one time when all of them would make one
@@ -97,21 +77,13 @@ void require_transformation(index_t degree, index_t n_t, const char* name) {
     require(batch::transformation_fits(degree, n_t), name, "degree 0, or beyond the size limits");
 }
 
-// The weights of the transformation, computed without the lock and holding no
-// array (the signal handlers may run meanwhile).
-TransformationTriplets detached_transformation(index_t degree, index_t n_t) {
-    TransformationTriplets transformation;
-    KernelRun::detached([&] { transformation = transformation_triplets(degree, n_t); });
-    return transformation;
-}
-
 }  // namespace
 
 // evaluate(degree, n_t, T, coefficients, columns, by_interval, times, out, derivative)
 PyObject* evaluate_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
     return kernel_entry([&] {
         check_argument_count("evaluate", nargs, 9);
-        const LegendreBasis basis = basis_arguments(args);
+        const LegendreBasis basis = grid_arguments(args);
         const std::size_t columns = size_argument(args[4]);
         const auto order = bool_argument(args[5]) ? batch::CoefficientOrder::by_interval
                                                   : batch::CoefficientOrder::flat;
@@ -166,7 +138,7 @@ PyObject* evaluate_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t
 PyObject* basis_rows_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
     return kernel_entry([&] {
         check_argument_count("basis_rows", nargs, 9);
-        const LegendreBasis basis = basis_arguments(args);
+        const LegendreBasis basis = grid_arguments(args);
         const auto table =
             bool_argument(args[4]) ? batch::BasisTable::derivatives : batch::BasisTable::values;
         const bool wide = bool_argument(args[8]);
@@ -189,7 +161,7 @@ PyObject* basis_rows_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize
 PyObject* lagrange_points_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
     return kernel_entry([&] {
         check_argument_count("lagrange_points", nargs, 4);
-        const LegendreBasis grid = basis_arguments(args);
+        const LegendreBasis grid = grid_arguments(args);
         KernelArray out(args[3], ElementKind::float64, true, "out");
         const std::span<double> points = out.elements<double>();
         require(batch::lagrange_points_fit(grid.degree, grid.n_t) &&
@@ -225,14 +197,10 @@ PyObject* transformation_triplets_entry(PyObject* /*module*/, PyObject* const* a
                     cols.elements<std::int64_t>().size() == count &&
                     values.elements<double>().size() == count,
                 "transformation_triplets", "wrong array sizes");
-        rows.release();
-        cols.release();
-        values.release();
-        const TransformationTriplets transformation = detached_transformation(degree, n_t);
-        rows.hold();
-        cols.hold();
-        values.hold();
         KernelRun run{&rows, &cols, &values};
+        // The weights need no array: computed while the arrays are let go of.
+        const TransformationTriplets transformation =
+            run.prepared_without_arrays([&] { return transformation_triplets(degree, n_t); });
         run.over(per_row * n_t, work_of(per_row), [&](std::size_t first, std::size_t last) {
             batch::fill_transformation_triplets(transformation, rows.elements<std::int64_t>(),
                                                 cols.elements<std::int64_t>(),
@@ -259,14 +227,12 @@ PyObject* transformation_csr_entry(PyObject* /*module*/, PyObject* const* args, 
         require(out.data.size() == per_row * per_row * n_t &&
                     out.indices.size() == out.data.size() && out.indptr.size() == per_row * n_t + 1,
                 "transformation_csr", "wrong array sizes");
-        data.release();
-        indices.release();
-        indptr.release();
-        const TransformationTriplets transformation = detached_transformation(degree, n_t);
-        data.hold();
-        indices.hold();
-        indptr.hold();
         KernelRun run{&data, &indices, &indptr};
+        // The weights need no array: computed while the arrays are let go of.
+        const TransformationTriplets transformation =
+            run.prepared_without_arrays([&] { return transformation_triplets(degree, n_t); });
+        // A matrix without rows (n_t = 0) has its one row start all the same.
+        out.indptr[0] = 0;
         run.over(per_row * n_t, work_of(per_row), [&](std::size_t first, std::size_t last) {
             batch::fill_transformation_csr(transformation, out, {first, last});
         });

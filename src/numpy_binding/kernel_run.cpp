@@ -97,6 +97,18 @@ KernelRun::KernelRun(std::initializer_list<KernelArray*> arrays) noexcept
     std::copy_n(arrays.begin(), size_, arrays_.begin());
 }
 
+void KernelRun::release_arrays() noexcept {
+    for (std::size_t i = 0; i < size_; ++i) {
+        arrays_[i]->release();
+    }
+}
+
+void KernelRun::hold_arrays() {
+    for (std::size_t i = 0; i < size_; ++i) {
+        arrays_[i]->hold();
+    }
+}
+
 namespace detail {
 
 void run_over(std::span<KernelArray* const> arrays, std::size_t count, std::size_t item_work,

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <initializer_list>
+#include <optional>
 #include <span>
 
 #include "kernel_arrays.hpp"
@@ -74,7 +75,23 @@ public:
             &work);
     }
 
+    /// `prepare()`, computed by a detached run while every array of this run
+    /// is let go of (the signal handlers may run meanwhile); the arrays are
+    /// held again, unchanged, before it returns. For the preparation of a
+    /// kernel that reads no array (a table of weights, say).
+    template <class Prepare>
+    auto prepared_without_arrays(Prepare&& prepare) {
+        release_arrays();
+        std::optional<decltype(prepare())> result;
+        detached([&] { result.emplace(prepare()); });
+        hold_arrays();
+        return std::move(result).value();  // NOLINT(bugprone-unchecked-optional-access)
+    }
+
 private:
+    void release_arrays() noexcept;
+    void hold_arrays();
+
     std::array<KernelArray*, 4> arrays_{};
     std::size_t size_ = 0;
 };

@@ -6,6 +6,8 @@
 
 #include <string_view>
 
+#include "calculus_entries.hpp"
+#include "discretisation_entries.hpp"
 #include "kernel_arrays.hpp"
 #include "kernel_entries.hpp"
 #include "kernel_guard.hpp"
@@ -36,6 +38,43 @@ PyMethodDef kernel_functions[] = {
     {"transformation_csr",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&transformation_csr_entry)),
      METH_FASTCALL, "transformation_csr(degree, n_t, data, indices, indptr)"},
+    {"differentiate",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&differentiate_entry)),
+     METH_FASTCALL, "differentiate(degree, n_t, T, coefficients, columns, nu, out)"},
+    {"integrate_pieces",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&integrate_pieces_entry)),
+     METH_FASTCALL, "integrate_pieces(degree, n_t, T, coefficients, columns, out)"},
+    {"join_pieces", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&join_pieces_entry)),
+     METH_FASTCALL, "join_pieces(degree, n_t, T, coefficients, columns, pieces)"},
+    {"definite_integral",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&definite_integral_entry)),
+     METH_FASTCALL, "definite_integral(degree, n_t, T, coefficients, columns, a, b, out)"},
+    {"end_values", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&end_values_entry)),
+     METH_FASTCALL, "end_values(degree, n_t, T, coefficients, columns, start, end)"},
+    {"power_coefficients",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&power_coefficients_entry)),
+     METH_FASTCALL, "power_coefficients(degree, n_t, T, coefficients, columns, out)"},
+    {"apply_local_weights",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&apply_local_weights_entry)),
+     METH_FASTCALL, "apply_local_weights(degree, n_t, weights, node_step, values, columns, out)"},
+    {"extrapolate", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&extrapolate_entry)),
+     METH_FASTCALL, "extrapolate(degree, n_t, T, coefficients, columns, extend, times, out)"},
+    {"first_outside_span",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&first_outside_span_entry)),
+     METH_FASTCALL, "first_outside_span(T, times)"},
+    {"family_nodes",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&family_nodes_entry)),
+     METH_FASTCALL, "family_nodes(family, degree, n_t, T, out)"},
+    {"quadrature_weights",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&quadrature_weights_entry)),
+     METH_FASTCALL, "quadrature_weights(family, degree, n_t, T, out)"},
+    {"family_triplets",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&family_triplets_entry)),
+     METH_FASTCALL, "family_triplets(family, degree, n_t, rows, cols, values)"},
+    {"family_csr", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&family_csr_entry)),
+     METH_FASTCALL, "family_csr(family, degree, n_t, data, indices, indptr)"},
+    {"time_matrix", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&time_matrix_entry)),
+     METH_FASTCALL, "time_matrix(matrix, degree, n_t, T, data, indices, indptr)"},
     {"plain_numbers",
      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&plain_numbers_entry)),
      METH_FASTCALL, "plain_numbers(object)"},

@@ -6,12 +6,21 @@ the bits that the scalar calls of pwpoly give for the same input:
 - ``lagrange_points(degree, n_t, T)``: ``pwpoly.get_lagrange_points`` as an array;
 - ``transformation_triplets(degree, n_t)`` and ``transformation_matrix(degree, n_t)``:
   the Lagrange-to-Legendre matrix as int64/float64 triplets or as a
-  ``scipy.sparse.csr_array``;
+  ``scipy.sparse.csr_array``, and with ``family=`` the same for the
+  Gauss-Legendre, Gauss-Lobatto and Chebyshev-Lobatto nodes;
 - ``evaluate`` and ``evaluate_derivative``: one expansion (1-D coefficients)
-  or m expansions on the same grid (2-D coefficients of shape (N, m)) at
-  times of any shape;
+  or many on the same grid (coefficients of shape (N, *shape)) at times of
+  any shape, into a new array or `out`;
 - ``basis_matrix``: the basis functions (or their time derivatives) at many
-  times as a sparse matrix with degree + 1 stored entries per row.
+  times as a sparse matrix with degree + 1 stored entries per row;
+- ``PiecewiseLegendre``: such a function as an immutable object, with
+  derivatives of any order, antiderivatives, integrals, interval end values
+  and a choice of extrapolation;
+- ``nodes`` and ``quadrature``: the nodes of a node family on the grid, and
+  composite quadrature rules at them;
+- ``mass_matrix``, ``derivative_matrix``, ``trace_matrices`` and
+  ``jump_matrix``: the matrices in time of Galerkin methods in the piecewise
+  Legendre basis.
 
 Array inputs that are float64 and C-contiguous already are read where they
 are; others are converted to a private float64 copy first. Results are new
@@ -30,7 +39,7 @@ SciPy, imported when they are first called.
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Any, SupportsFloat, SupportsIndex, Union
+from typing import TYPE_CHECKING, SupportsFloat, SupportsIndex, Union
 
 try:
     import numpy
@@ -43,25 +52,47 @@ import numpy.typing as npt
 
 from pwpoly_numpy import _kernels
 from pwpoly_numpy._arguments import (
+    apart_from,
+    check_coefficient_shape,
+    canonical_csr,
     check_evaluation_grid,
     check_node_count,
-    check_transformation,
     flag,
     float64_input,
+    output_array,
     private_float64,
     real,
     real_array,
+    sparse_module,
     unsigned,
+)
+from pwpoly_numpy._piecewise import PiecewiseLegendre
+from pwpoly_numpy._discretisation import (
+    derivative_matrix,
+    jump_matrix,
+    mass_matrix,
+    nodes,
+    quadrature,
+    trace_matrices,
+    transformation_matrix,
+    transformation_triplets,
 )
 
 if TYPE_CHECKING:
     import scipy.sparse
 
 __all__ = [
+    "PiecewiseLegendre",
     "basis_matrix",
+    "derivative_matrix",
     "evaluate",
     "evaluate_derivative",
+    "jump_matrix",
     "lagrange_points",
+    "mass_matrix",
+    "nodes",
+    "quadrature",
+    "trace_matrices",
     "transformation_matrix",
     "transformation_triplets",
 ]
@@ -72,17 +103,6 @@ Real = Union[SupportsFloat, SupportsIndex]
 """A float, or an object with ``__float__`` or ``__index__``."""
 
 _INT32_MAX = 2147483647
-
-
-def _sparse_module(function: str) -> Any:
-    try:
-        import scipy.sparse
-    except ImportError as error:
-        raise ImportError(
-            f"pwpoly_numpy.{function} needs SciPy: install it with "
-            "python3 -m pip install 'pwpoly[scipy]'"
-        ) from error
-    return scipy.sparse
 
 
 def lagrange_points(degree: Unsigned, n_t: Unsigned, T: Real) -> npt.NDArray[numpy.float64]:
@@ -100,60 +120,6 @@ def lagrange_points(degree: Unsigned, n_t: Unsigned, T: Real) -> npt.NDArray[num
     return out
 
 
-def _transformation_size(degree: Unsigned, n_t: Unsigned) -> tuple[int, int, int]:
-    degree_ = unsigned(degree, "degree")
-    n_t_ = unsigned(n_t, "n_t")
-    return degree_, n_t_, check_transformation(degree_, n_t_)
-
-
-def transformation_triplets(
-    degree: Unsigned, n_t: Unsigned
-) -> tuple[npt.NDArray[numpy.int64], npt.NDArray[numpy.int64], npt.NDArray[numpy.float64]]:
-    """The Lagrange-to-Legendre matrix as (rows, cols, values) arrays.
-
-    Three arrays of shape ((degree + 1)**2 * n_t,): int64 row indices, int64
-    column indices and float64 values, equal element by element to the lists
-    of ``pwpoly.lagrange_to_legendre_basis_transformation`` (row-major order;
-    row p * n_t + k is the coefficient of P_p on interval k, column g is
-    Lagrange node g). ValueError for degree 0.
-    """
-    degree_, n_t_, count = _transformation_size(degree, n_t)
-    rows = numpy.empty(count, dtype=numpy.int64)
-    cols = numpy.empty(count, dtype=numpy.int64)
-    values = numpy.empty(count, dtype=numpy.float64)
-    _kernels.transformation_triplets(degree_, n_t_, rows, cols, values)
-    return rows, cols, values
-
-
-def transformation_matrix(degree: Unsigned, n_t: Unsigned) -> scipy.sparse.csr_array:
-    """The Lagrange-to-Legendre matrix as a ``scipy.sparse.csr_array``.
-
-    Shape ((degree + 1) * n_t, n_t * degree + 1), with the (degree + 1)**2 * n_t
-    stored entries of ``transformation_triplets`` (explicit zeros stay
-    stored), int32 indices, sorted and without duplicates. ``M @ values`` at
-    the Lagrange nodes gives Legendre coefficients in pwpoly's flat layout.
-    Needs SciPy.
-    """
-    sparse = _sparse_module("transformation_matrix")
-    degree_, n_t_, count = _transformation_size(degree, n_t)
-    rows = (degree_ + 1) * n_t_
-    data = numpy.empty(count, dtype=numpy.float64)
-    indices = numpy.empty(count, dtype=numpy.int32)
-    indptr = numpy.empty(rows + 1, dtype=numpy.int32)
-    _kernels.transformation_csr(degree_, n_t_, data, indices, indptr)
-    return _canonical_csr(sparse, data, indices, indptr, (rows, n_t_ * degree_ + 1))
-
-
-def _canonical_csr(
-    sparse: Any, data: Any, indices: Any, indptr: Any, shape: tuple[int, int]
-) -> Any:
-    matrix = sparse.csr_array((data, indices, indptr), shape=shape, copy=False)
-    # Sorted and free of duplicates by construction: say so, instead of
-    # letting SciPy find out by a scan.
-    matrix.has_canonical_format = True
-    return matrix
-
-
 def _grid(degree: Unsigned, n_t: Unsigned, T: Real) -> tuple[int, int, float, int]:
     degree_ = unsigned(degree, "degree")
     n_t_ = unsigned(n_t, "n_t")
@@ -168,20 +134,15 @@ def _evaluate(
     coefficients: npt.ArrayLike,
     times: npt.ArrayLike,
     derivative: bool,
+    out: npt.NDArray[numpy.float64] | None,
 ) -> npt.NDArray[numpy.float64]:
     degree_, n_t_, end, count = _grid(degree, n_t, T)
     given = real_array(coefficients, "coefficients")
-    if given.ndim not in (1, 2) or given.shape[0] != count:
-        raise ValueError(
-            f"argument 'coefficients': expected shape ({count},) or ({count}, m) for "
-            f"n_t * (degree + 1) = {count} coefficients, got shape {given.shape}"
-        )
-    columns = 1 if given.ndim == 1 else given.shape[1]
+    columns = check_coefficient_shape(given.shape, count)
     at = float64_input(times, "times")
-    shape = at.shape if given.ndim == 1 else (*at.shape, columns)
-    out = numpy.empty(shape, dtype=numpy.float64)
-    if out.size == 0:
-        return out
+    result = output_array(out, at.shape + given.shape[1:])
+    if result.size == 0:
+        return result
     # One expansion at many more times than coefficients: the coefficients of
     # each interval side by side (a private copy, one pass over them), so that
     # a time reads one cache line of them rather than degree + 1 lines spread
@@ -190,9 +151,10 @@ def _evaluate(
     if by_interval:
         rows = private_float64(given.reshape(degree_ + 1, n_t_).T)
     else:
-        rows = float64_input(given, "coefficients")
-    _kernels.evaluate(degree_, n_t_, end, rows, columns, by_interval, at, out, derivative)
-    return out
+        rows = apart_from(float64_input(given.reshape(count, columns), "coefficients"), result)
+    at = apart_from(at, result)
+    _kernels.evaluate(degree_, n_t_, end, rows, columns, by_interval, at, result, derivative)
+    return result
 
 
 def evaluate(
@@ -201,21 +163,25 @@ def evaluate(
     T: Real,
     coefficients: npt.ArrayLike,
     times: npt.ArrayLike,
+    *,
+    out: npt.NDArray[numpy.float64] | None = None,
 ) -> npt.NDArray[numpy.float64]:
     """Values of piecewise Legendre expansions at `times`.
 
     `coefficients` has shape (N,), N = n_t * (degree + 1), in pwpoly's flat
     layout (the coefficient of P_i on interval k at index k + n_t * i), or
-    shape (N, m) for m expansions on the same grid, one per column. `times`
-    has any shape, a scalar included. Returns a new float64 array of shape
-    ``times.shape`` for 1-D coefficients and ``times.shape + (m,)`` for 2-D.
+    shape (N, *shape) for expansions on the same grid with any trailing shape
+    ((N, m) for m columns, (N, nx, ny) for a field). `times` has any shape, a
+    scalar included. Returns a float64 array of shape
+    ``times.shape + coefficients.shape[1:]``: a new one, or `out`, filled,
+    when given (a writable C-contiguous float64 array of exactly that shape).
     Each element is, bit for bit, what ``pwpoly.LegendreBasisEvaluator(degree,
     n_t, T)`` with ``set_dofs`` of that column returns from ``evaluate_at`` at
     that time. Bool, integer and float arrays are converted to float64 (as
     ``float()`` converts their items), object arrays item by item; complex,
     string, bytes, datetime and structured arrays raise TypeError.
     """
-    return _evaluate(degree, n_t, T, coefficients, times, derivative=False)
+    return _evaluate(degree, n_t, T, coefficients, times, False, out)
 
 
 def evaluate_derivative(
@@ -224,15 +190,19 @@ def evaluate_derivative(
     T: Real,
     coefficients: npt.ArrayLike,
     times: npt.ArrayLike,
+    *,
+    out: npt.NDArray[numpy.float64] | None = None,
 ) -> npt.NDArray[numpy.float64]:
     """Time derivatives of piecewise Legendre expansions at `times`.
 
-    Shapes and conversions as ``evaluate``: a new float64 array of shape
-    ``times.shape`` for 1-D coefficients, ``times.shape + (m,)`` for 2-D ones.
-    Each element is, bit for bit, what ``evaluate_derivative_at`` of
-    ``pwpoly.LegendreBasisEvaluator`` returns.
+    Shapes, conversions and `out` as ``evaluate``: a float64 array of shape
+    ``times.shape + coefficients.shape[1:]``. Each element is, bit for bit,
+    what ``evaluate_derivative_at`` of ``pwpoly.LegendreBasisEvaluator``
+    returns: pwpoly's derivative formula, whose error near interval ends
+    reaches about 1e-12 of the derivative's scale. ``PiecewiseLegendre``'s
+    ``p(times, nu)`` gives derivatives of any order accurate to rounding.
     """
-    return _evaluate(degree, n_t, T, coefficients, times, derivative=True)
+    return _evaluate(degree, n_t, T, coefficients, times, True, out)
 
 
 def basis_matrix(
@@ -255,7 +225,7 @@ def basis_matrix(
     (up to rounding: the product sums in another order). Indices are int32,
     or int64 beyond 2**31 - 1 stored entries. Needs SciPy.
     """
-    sparse = _sparse_module("basis_matrix")
+    sparse = sparse_module("basis_matrix")
     degree_, n_t_, end, count = _grid(degree, n_t, T)
     derivative_ = flag(derivative, "derivative")
     at = float64_input(times, "times").reshape(-1)
@@ -266,4 +236,4 @@ def basis_matrix(
     indices = numpy.empty(stored, dtype=index_type)
     indptr = numpy.empty(at.size + 1, dtype=index_type)
     _kernels.basis_rows(degree_, n_t_, end, at, derivative_, data, indices, indptr, wide)
-    return _canonical_csr(sparse, data, indices, indptr, (at.size, count))
+    return canonical_csr(sparse, data, indices, indptr, (at.size, count))

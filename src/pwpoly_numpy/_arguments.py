@@ -209,3 +209,72 @@ def check_transformation(degree: int, n_t: int) -> int:
             f"exceed the size limit of {MAX_FLOATS} float64 values"
         )
     return count
+
+
+def check_coefficient_shape(shape: tuple[int, ...], count: int, name: str = "coefficients") -> int:
+    """The number of values per row (the product of the trailing shape), after
+    checking that `shape` is (count, *trailing): `count` rows in pwpoly's flat
+    layout."""
+    if len(shape) == 0 or shape[0] != count:
+        raise ValueError(
+            f"argument '{name}': expected shape ({count},) or ({count}, *shape) for "
+            f"n_t * (degree + 1) = {count} coefficients in pwpoly's flat layout (the "
+            f"coefficient of P_i on interval k in row k + n_t * i, the interval index "
+            f"fastest), got shape {shape}"
+        )
+    return _product(shape[1:])
+
+
+def _product(shape: tuple[int, ...]) -> int:
+    count = 1
+    for size in shape:
+        count *= size
+    return count
+
+
+def output_array(out: object, shape: tuple[int, ...]) -> npt.NDArray[numpy.float64]:
+    """A new float64 array of `shape`, or `out` after checking that it is a
+    writable, aligned, C-contiguous float64 array of exactly that shape."""
+    if out is None:
+        return numpy.empty(shape, dtype=numpy.float64)
+    if not isinstance(out, numpy.ndarray):
+        raise TypeError(f"argument 'out': expected a numpy.ndarray, not {type(out).__name__}")
+    if out.dtype != numpy.dtype(numpy.float64):
+        raise TypeError(f"argument 'out': expected an array of dtype float64, got {out.dtype}")
+    if out.shape != shape:
+        raise ValueError(f"argument 'out': expected shape {shape}, got {out.shape}")
+    if not (out.flags.c_contiguous and out.flags.aligned):
+        raise ValueError("argument 'out': must be C-contiguous and aligned")
+    if not out.flags.writeable:
+        raise ValueError("argument 'out': must be writable")
+    return out
+
+
+def apart_from(array: npt.NDArray[Any], out: npt.NDArray[Any]) -> npt.NDArray[Any]:
+    """`array`, or a private copy of it where it may share memory with `out`,
+    so that a kernel never reads what it is writing."""
+    if numpy.may_share_memory(array, out):
+        return private_float64(array)
+    return array
+
+
+def sparse_module(function: str) -> Any:
+    """scipy.sparse, imported on the first call of a function that needs it."""
+    try:
+        import scipy.sparse
+    except ImportError as error:
+        raise ImportError(
+            f"pwpoly_numpy.{function} needs SciPy: install it with "
+            "python3 -m pip install 'pwpoly[scipy]'"
+        ) from error
+    return scipy.sparse
+
+
+def canonical_csr(sparse: Any, data: Any, indices: Any, indptr: Any, shape: tuple[int, int]) -> Any:
+    """A csr_array around arrays that a kernel filled sorted and free of
+    duplicates."""
+    matrix = sparse.csr_array((data, indices, indptr), shape=shape, copy=False)
+    # Sorted and free of duplicates by construction: say so, instead of
+    # letting SciPy find out by a scan.
+    matrix.has_canonical_format = True
+    return matrix

@@ -57,3 +57,30 @@ def test_plots_are_written_into_the_given_folder(tmp_path):
         picture = (folder / name).read_bytes()
         assert picture.startswith(b"\x89PNG\r\n\x1a\n")
         assert len(picture) > 20_000
+
+
+def test_dg_in_time_matches_pade_and_converges(tmp_path):
+    pytest.importorskip("scipy")
+    pytest.importorskip("matplotlib")
+    result = subprocess.run(
+        [sys.executable, str(EXAMPLES / "dg_in_time.py")],
+        capture_output=True,
+        text=True,
+        timeout=300,
+        check=False,
+        cwd=tmp_path,
+    )
+    assert result.returncode == 0, result.stderr
+    output = result.stdout
+    assert float(re.search(r"largest relative difference: (\S+)", output).group(1)) < 1e-13
+    # The last column of each convergence table is the observed order, for q = 0 ... 3.
+    orders = [
+        float(line.split()[-1])
+        for line in output.splitlines()
+        if re.fullmatch(r"\s*[0-3](\s+\S+){6}", line)
+    ]
+    over_time, at_ends = orders[:4], orders[4:]
+    assert all(abs(order - (q + 1)) < 0.2 for q, order in enumerate(over_time))
+    assert all(order > 2 * q + 1 - 0.2 for q, order in enumerate(at_ends))
+    picture = (tmp_path / "dg_in_time.png").read_bytes()
+    assert picture.startswith(b"\x89PNG\r\n\x1a\n") and len(picture) > 20_000

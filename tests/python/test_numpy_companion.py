@@ -330,17 +330,17 @@ REFUSALS = [
     (
         {"coefficients": numpy.zeros(8)},
         ValueError,
-        "argument 'coefficients': expected shape (9,) or (9, m) for n_t * (degree + 1) = 9 coefficients, got shape (8,)",
+        "argument 'coefficients': expected shape (9,) or (9, *shape) for n_t * (degree + 1) = 9 coefficients in pwpoly's flat layout (the coefficient of P_i on interval k in row k + n_t * i, the interval index fastest), got shape (8,)",
     ),
     (
-        {"coefficients": numpy.zeros((9, 2, 1))},
+        {"coefficients": numpy.zeros((8, 2, 1))},
         ValueError,
-        "argument 'coefficients': expected shape (9,) or (9, m) for n_t * (degree + 1) = 9 coefficients, got shape (9, 2, 1)",
+        "argument 'coefficients': expected shape (9,) or (9, *shape) for n_t * (degree + 1) = 9 coefficients in pwpoly's flat layout (the coefficient of P_i on interval k in row k + n_t * i, the interval index fastest), got shape (8, 2, 1)",
     ),
     (
         {"coefficients": 1.0},
         ValueError,
-        "argument 'coefficients': expected shape (9,) or (9, m) for n_t * (degree + 1) = 9 coefficients, got shape ()",
+        "argument 'coefficients': expected shape (9,) or (9, *shape) for n_t * (degree + 1) = 9 coefficients in pwpoly's flat layout (the coefficient of P_i on interval k in row k + n_t * i, the interval index fastest), got shape ()",
     ),
     (
         {"coefficients": numpy.zeros(9, complex)},

@@ -20,6 +20,7 @@ LONG_CALLS = {
     "basis_matrix": "pwpoly_numpy.basis_matrix(50, 3, 1.0, numpy.linspace(0, 1, 300000))",
     "transformation_matrix": "pwpoly_numpy.transformation_matrix(400, 1)",
     "lagrange_points": "pwpoly_numpy.lagrange_points(1, 30000000, 1.0)",
+    "piecewise_derivative": "pwpoly_numpy.PiecewiseLegendre(100, 2000, 1.0, numpy.ones((202000, 4))).derivative(50)",
 }
 
 
@@ -84,6 +85,7 @@ INTERRUPTED_CALLS = {
     "evaluate": "pwpoly_numpy.evaluate(3000, 1, 1.0, numpy.ones(3001), numpy.linspace(0, 1, 4000000))",
     "evaluate_columns": "pwpoly_numpy.evaluate_derivative(2000, 1, 1.0, numpy.ones((2001, 64)), numpy.linspace(0, 1, 200000))",
     "transformation_triplets": "pwpoly_numpy.transformation_triplets(2500, 1)",
+    "piecewise_derivative": "pwpoly_numpy.PiecewiseLegendre(300, 4000, 1.0, numpy.ones((1204000, 4))).derivative(300)",
 }
 
 

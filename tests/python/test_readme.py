@@ -18,7 +18,7 @@ import pytest
 
 README = Path(__file__).resolve().parents[2] / "README.md"
 BLOCK = re.compile(r"^( *)```python\n(.*?)^\1```", re.S | re.M)
-OPTIONAL = ("numpy", "scipy", "pwpoly_numpy")
+OPTIONAL = ("numpy", "scipy", "pwpoly_numpy", "dask", "distributed")
 
 
 def python_blocks():

@@ -99,6 +99,7 @@ def test_stub_is_precise_and_examples_pass_strict(tmp_path):
     examples = [ROOT / "examples" / "tour.py", ROOT / "examples" / "scipy_interop.py"]
     if importlib.util.find_spec("matplotlib") is not None:
         examples.append(ROOT / "examples" / "plot_approximation.py")
+        examples.append(ROOT / "examples" / "dg_in_time.py")
     result = run_module(
         "mypy", "--strict", "--cache-dir", str(tmp_path / "cache"), *map(str, examples), str(usage)
     )

@@ -11,18 +11,17 @@ namespace pwpoly {
 namespace {
 
 // Sums longer than this poll for cancellation as they go; shorter ones, the
-// usual case, run without the poll's bookkeeping.
+// usual case, run the loop below without the poll's bookkeeping.
 constexpr std::uint64_t unpolled_terms = cancellation_interval;
 
-struct NoPoll {
-    void tick() const noexcept {}
-};
-
-// S = -0.0; S = S + factor_i * c_i for i ascending, the factors being
-// P_i(xi) (Recurrence::value) or P'_i(xi) (Recurrence::derivative).
-template <class Recurrence, double (Recurrence::*factor)() const, class Poll>
-double legendre_sum(double xi, const IntervalCoefficients& coefficients, Poll& poll) {
+// S = -0.0; S = S + factor_i * c_i for i ascending, the factors being P_i(xi)
+// (Recurrence::value) or P'_i(xi) (Recurrence::derivative); a poll every
+// few thousand terms. The same rounded operations as the short loops.
+template <class Recurrence, double (Recurrence::*factor)() const>
+[[gnu::noinline, gnu::cold]] double polled_sum(double xi,
+                                               const IntervalCoefficients& coefficients) {
     Recurrence legendre(xi);
+    CancellationCounter poll;
     double sum = -0.0;
     for (std::uint64_t i = 0; i < coefficients.count; ++i) {
         if (i != 0) {
@@ -35,29 +34,47 @@ double legendre_sum(double xi, const IntervalCoefficients& coefficients, Poll& p
     return sum;
 }
 
-template <class Recurrence, double (Recurrence::*factor)() const>
-double polled_legendre_sum(double xi, const IntervalCoefficients& coefficients) {
-    if (coefficients.count <= unpolled_terms) [[likely]] {
-        NoPoll none;
-        return legendre_sum<Recurrence, factor>(xi, coefficients, none);
-    }
-    CancellationCounter poll;
-    return legendre_sum<Recurrence, factor>(xi, coefficients, poll);
+// Chain rule, dxi/dt = 2 / w: (S + S) / w.
+inline double time_derivative(double sum, double w) {
+    const double doubled = sum + sum;
+    return doubled / w;
 }
 
 }  // namespace
 
 double expansion_value(double xi, const IntervalCoefficients& coefficients) {
-    return polled_legendre_sum<LegendreRecurrence, &LegendreRecurrence::value>(xi, coefficients);
+    if (coefficients.count > unpolled_terms) [[unlikely]] {
+        return polled_sum<LegendreRecurrence, &LegendreRecurrence::value>(xi, coefficients);
+    }
+    LegendreRecurrence legendre(xi);
+    double sum = -0.0;
+    for (std::uint64_t i = 0; i < coefficients.count; ++i) {
+        if (i != 0) {
+            legendre.advance();
+        }
+        const double term = legendre.value() * coefficients.first[i * coefficients.stride];
+        sum = sum + term;
+    }
+    return sum;
 }
 
 double expansion_time_derivative(double xi, double w, const IntervalCoefficients& coefficients) {
-    const double sum =
-        polled_legendre_sum<LegendreDerivativeRecurrence,
-                            &LegendreDerivativeRecurrence::derivative>(xi, coefficients);
-    // Chain rule, dxi/dt = 2 / w.
-    const double doubled = sum + sum;
-    return doubled / w;
+    if (coefficients.count > unpolled_terms) [[unlikely]] {
+        return time_derivative(
+            polled_sum<LegendreDerivativeRecurrence, &LegendreDerivativeRecurrence::derivative>(
+                xi, coefficients),
+            w);
+    }
+    LegendreDerivativeRecurrence legendre(xi);
+    double sum = -0.0;
+    for (std::uint64_t i = 0; i < coefficients.count; ++i) {
+        if (i != 0) {
+            legendre.advance();
+        }
+        const double term = legendre.derivative() * coefficients.first[i * coefficients.stride];
+        sum = sum + term;
+    }
+    return time_derivative(sum, w);
 }
 
 double evaluate(const LegendreBasis& basis, double t, const CoefficientView& c) {
