@@ -44,7 +44,7 @@ TEST(ReferenceNodes, SmallCountsAreTheKnownRoots) {
 TEST(ReferenceNodes, HighDegreesKeepOrderSymmetryAndInterlacing) {
     // The roots of P'_n lie between consecutive roots of P_n: a Newton
     // iteration that jumped to a neighbouring root would break this.
-    for (const index_t n : {7u, 64u, 999u, 1000u, 4096u}) {
+    for (const index_t n : {7U, 64U, 999U, 1000U, 4096U}) {
         const std::vector<double> roots = gauss_legendre_nodes(n);
         const std::vector<double> lobatto = gauss_lobatto_nodes(n);
         expect_ascending_and_mirrored(roots);
@@ -68,7 +68,7 @@ TEST(ReferenceRules, WeightsOfSmallRulesAndTheirSums) {
     }
     for (const NodeFamily family :
          {NodeFamily::gauss_legendre, NodeFamily::gauss_lobatto, NodeFamily::chebyshev_lobatto}) {
-        for (const index_t degree : {1u, 5u, 40u, 500u}) {
+        for (const index_t degree : {1U, 5U, 40U, 500U}) {
             const ReferenceRule rule = reference_rule(family, degree);
             double sum = 0.0;
             for (const double w : rule.weights) {
@@ -84,7 +84,7 @@ TEST(FamilyTables, InvertTheLegendreVandermondeMatrix) {
     // sum_c W[p][c] P_j(x_c) = [p == j] for every family.
     for (const NodeFamily family :
          {NodeFamily::gauss_legendre, NodeFamily::gauss_lobatto, NodeFamily::chebyshev_lobatto}) {
-        for (const index_t degree : {1u, 2u, 9u, 30u}) {
+        for (const index_t degree : {1U, 2U, 9U, 30U}) {
             const SquareMatrix w = family_weight_table(family, degree);
             const std::vector<double> x = reference_nodes(family, degree);
             for (index_t p = 0; p <= degree; ++p) {

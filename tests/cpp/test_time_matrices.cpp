@@ -31,10 +31,10 @@ Filled fill(TimeMatrix matrix, const LegendreBasis& basis, std::uint64_t split) 
 
 TEST(TimeMatrices, ShapesAndEntryCounts) {
     const TimeMatrixShape derivative = time_matrix_shape(TimeMatrix::derivative, 3, 5);
-    EXPECT_EQ(derivative.entries, 5u * 4u);  // per interval: (0,1) (0,3) (1,2) (2,3)
-    EXPECT_EQ(time_matrix_shape(TimeMatrix::jump, 2, 4).entries, 9u * 7u);
-    EXPECT_EQ(time_matrix_shape(TimeMatrix::start_trace, 2, 4).rows, 4u);
-    EXPECT_EQ(time_matrix_shape(TimeMatrix::jump, 2, 0).entries, 0u);
+    EXPECT_EQ(derivative.entries, 5U * 4U);  // per interval: (0,1) (0,3) (1,2) (2,3)
+    EXPECT_EQ(time_matrix_shape(TimeMatrix::jump, 2, 4).entries, 9U * 7U);
+    EXPECT_EQ(time_matrix_shape(TimeMatrix::start_trace, 2, 4).rows, 4U);
+    EXPECT_EQ(time_matrix_shape(TimeMatrix::jump, 2, 0).entries, 0U);
 }
 
 TEST(TimeMatrices, RowsFilledInAnyOrderGiveTheSameArrays) {

@@ -73,6 +73,9 @@ TimeMatrixShape time_matrix_shape(TimeMatrix matrix, index_t degree, index_t n_t
     return {n_t, n, n};
 }
 
+// One walk over the rows for the four matrices, whose entries differ only in
+// the innermost step: kept together so that the row bookkeeping is written once.
+// NOLINTNEXTLINE(readability-function-cognitive-complexity)
 void fill_time_matrix(TimeMatrix matrix, const LegendreBasis& basis, std::uint64_t first,
                       std::uint64_t last, const batch::CsrArrays<std::int32_t>& out) {
     const TimeMatrixShape shape = time_matrix_shape(matrix, basis.degree, basis.n_t);

@@ -45,8 +45,8 @@ SquareMatrix orthogonality_table(const ReferenceRule& rule, double top_inverse_n
 // symmetric. About degree^3 / 4 multiply-adds.
 SquareMatrix integrated_table(std::span<const double> nodes) {
     const std::uint64_t size = nodes.size();
-    const index_t last = static_cast<index_t>(size - 1);
-    const index_t columns = static_cast<index_t>((size + 1) / 2);
+    const auto last = static_cast<index_t>(size - 1);
+    const auto columns = static_cast<index_t>((size + 1) / 2);
     const auto gauss_count = static_cast<index_t>(size);
     const std::vector<double> points = gauss_legendre_nodes(gauss_count);
     const std::vector<double> point_weights = gauss_legendre_weights(points);

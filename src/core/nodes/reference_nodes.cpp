@@ -45,7 +45,7 @@ void place_pair(std::vector<double>& nodes, std::size_t lower, std::size_t upper
 }
 
 double newton_gauss_legendre(double x, index_t count) {
-    const double m = static_cast<double>(count);
+    const auto m = static_cast<double>(count);
     for (int iteration = 0; iteration < newton_iterations; ++iteration) {
         const LegendrePair p = legendre_pair(x, count);
         // P'_m = m (P_{m-1} - x P_m) / (1 - x^2)
@@ -60,7 +60,7 @@ double newton_gauss_legendre(double x, index_t count) {
 }
 
 double newton_gauss_lobatto(double x, index_t degree) {
-    const double n = static_cast<double>(degree);
+    const auto n = static_cast<double>(degree);
     const double n_n1 = n * (n + 1.0);
     for (int iteration = 0; iteration < newton_iterations; ++iteration) {
         const LegendrePair p = legendre_pair(x, degree);
@@ -87,7 +87,7 @@ double sin_pi_fraction(std::uint64_t numerator, std::uint64_t denominator) {
 
 std::vector<double> gauss_legendre_nodes(index_t count) {
     std::vector<double> nodes = make_vector<double>(count);
-    const double m = static_cast<double>(count);
+    const auto m = static_cast<double>(count);
     // Tricomi: the k-th largest root is about (1 - 1/(8m^2) + 1/(8m^3)) cos(theta_k).
     const double shrink = 1.0 - (m - 1.0) / (8.0 * m * m * m);
     CancellationCounter poll;
@@ -105,7 +105,7 @@ std::vector<double> gauss_legendre_nodes(index_t count) {
 
 std::vector<double> gauss_lobatto_nodes(index_t degree) {
     std::vector<double> nodes = make_vector<double>(std::uint64_t{degree} + 1);
-    const double n = static_cast<double>(degree);
+    const auto n = static_cast<double>(degree);
     CancellationCounter poll;
     // The interior roots are those of the Jacobi polynomial P^(1,1)_(n-1):
     // the k-th largest is about cos((k + 1/4) pi / (n + 1/2)).
@@ -159,7 +159,7 @@ std::vector<double> reference_nodes(NodeFamily family, index_t degree) {
 std::vector<double> gauss_legendre_weights(std::span<const double> nodes) {
     const std::size_t count = nodes.size();
     std::vector<double> weights = make_vector<double>(count);
-    const double m = static_cast<double>(count);
+    const auto m = static_cast<double>(count);
     CancellationCounter poll;
     for (std::size_t c = count / 2; c < count; ++c) {
         poll.tick(count);
@@ -182,7 +182,7 @@ std::vector<double> gauss_lobatto_weights(std::span<const double> nodes) {
     const std::size_t count = nodes.size();
     std::vector<double> weights = make_vector<double>(count);
     const auto degree = static_cast<index_t>(count - 1);
-    const double n = static_cast<double>(degree);
+    const auto n = static_cast<double>(degree);
     const double n_n1 = n * (n + 1.0);
     CancellationCounter poll;
     for (std::size_t c = count / 2; c < count; ++c) {
