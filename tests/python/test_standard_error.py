@@ -28,22 +28,29 @@ def fail_many(count):
                 raise
 """
 
+# File descriptor 2 on a pipe that a Python thread drains into `received`, as
+# a Jupyter kernel captures it.
+DRAINED_PIPE = """
+import os, threading
+read_end, write_end = os.pipe()
+os.dup2(write_end, 2)
+received = []
+def drain():
+    while chunk := os.read(read_end, 1024):
+        received.append(chunk)
+drainer = threading.Thread(target=drain, daemon=True)
+drainer.start()
+"""
+
 
 def test_reports_into_a_pipe_drained_by_a_python_thread_never_deadlock():
     result = run_python(
         FAILURES
+        + DRAINED_PIPE
         + textwrap.dedent(
             """
-            import os, threading
-            read_end, write_end = os.pipe()
-            os.dup2(write_end, 2)
-            received = []
-            def drain():
-                while chunk := os.read(read_end, 65536):
-                    received.append(len(chunk))
-            threading.Thread(target=drain, daemon=True).start()
             fail_many(3000)
-            print("done", sum(received) > 65536)
+            print("done", sum(map(len, received)) > 65536)
             """
         ),
         timeout=120,
@@ -185,17 +192,9 @@ def test_a_stream_that_replaces_itself_while_writing_a_traceback_is_held_to_the_
 def test_reports_of_threads_on_a_drained_pipe_stay_whole():
     result = run_python(
         FAILURES
+        + DRAINED_PIPE
         + textwrap.dedent(
             """
-            import os, threading
-            read_end, write_end = os.pipe()
-            os.dup2(write_end, 2)
-            received = []
-            def drain():
-                while chunk := os.read(read_end, 1024):
-                    received.append(chunk)
-            drainer = threading.Thread(target=drain, daemon=True)
-            drainer.start()
             workers = [threading.Thread(target=fail_many, args=(300,)) for _ in range(4)]
             for worker in workers:
                 worker.start()

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "legendre/interval_location.hpp"
 #include "legendre/legendre_recurrence.hpp"
 #include "support/cancellation.hpp"
 
@@ -16,18 +17,6 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 
 bool outside(double t, double T) { return std::isnan(t) || t < 0.0 || t > T; }
-
-// The local coordinate of t on interval k, without the clamp to [-1, 1].
-double unclamped_coordinate(double t, std::uint64_t k, double w) {
-    const double a = static_cast<double>(k) * w;
-    const double b = w + a;
-    const double bounds_sum = a + b;
-    const double minus_midpoint = bounds_sum * -0.5;
-    double xi = t + minus_midpoint;
-    xi = xi + xi;
-    const double rounded_width = b - a;
-    return xi / rounded_width;
-}
 
 // The limit of sum_i c_i P_i(xi) as xi goes to +infinity (toward_negative
 // false) or -infinity: P_i(xi) grows like xi^i with a positive factor.
@@ -60,7 +49,7 @@ void extend_row(const SeriesColumns& series, double t, double w, std::span<doubl
     const bool before = t < 0.0;
     const std::uint64_t k = before ? 0 : series.basis.n_t - 1;
     const std::uint64_t n_t = series.basis.n_t;
-    const double xi = unclamped_coordinate(t, k, w);
+    const double xi = unclamped_local_coordinate(t, k, w);
     if (std::isinf(xi)) {
         for (std::size_t e = 0; e < series.columns; ++e) {
             row[e] = limit_at_infinity(series, k, e, before);

@@ -35,20 +35,7 @@ index_t interval_index(const LegendreBasis& basis, double q) {
 
 // The local coordinate of t on interval k, clamped to [-1, 1].
 double local_coordinate(double t, index_t k, double w) {
-    // Interval bounds, exactly as the Lagrange nodes place them.
-    const double a = static_cast<double>(k) * w;
-    const double b = w + a;
-
-    // xi = 2 (t - (a + b) / 2) / (b - a). The product with -0.5 and the
-    // doubling are exact; a + b, the addition of t and the division by the
-    // rounded width b - a are the rounded steps.
-    const double bounds_sum = a + b;
-    const double minus_midpoint = bounds_sum * -0.5;
-    double xi = t + minus_midpoint;
-    xi = xi + xi;
-    const double rounded_width = b - a;
-    xi = xi / rounded_width;
-
+    double xi = unclamped_local_coordinate(t, k, w);
     if (xi < -1.0) {
         xi = -1.0;
     } else if (xi > 1.0) {

@@ -2,6 +2,8 @@
 // coordinate in [-1, 1].
 #pragma once
 
+#include <cstdint>
+
 #include "legendre/legendre_basis.hpp"
 #include "support/size_policy.hpp"
 
@@ -50,5 +52,22 @@ struct GridWidth {
 /// locate many times on one grid and keep its GridWidth.
 [[nodiscard]] IntervalLocation locate_interval(const LegendreBasis& basis, double t,
                                                const GridWidth& width);
+
+/// The local coordinate of t on interval k of width w, without the clamp to
+/// [-1, 1]: xi = 2 (t - (a + b) / 2) / (b - a) with a = k * w and b = w + a,
+/// the interval bounds exactly as the Lagrange nodes place them. The product
+/// with -0.5 and the doubling are exact; a + b, the addition of t and the
+/// division by the rounded width b - a are the rounded steps. The interval
+/// location clamps this value; extrapolation beyond the span uses it as it is.
+[[nodiscard]] inline double unclamped_local_coordinate(double t, std::uint64_t k, double w) {
+    const double a = static_cast<double>(k) * w;
+    const double b = w + a;
+    const double bounds_sum = a + b;
+    const double minus_midpoint = bounds_sum * -0.5;
+    double xi = t + minus_midpoint;
+    xi = xi + xi;
+    const double rounded_width = b - a;
+    return xi / rounded_width;
+}
 
 }  // namespace pwpoly
