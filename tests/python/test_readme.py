@@ -50,7 +50,7 @@ def with_checked_comments(code):
     return "\n".join(lines) + "\n"
 
 
-@pytest.mark.parametrize("code", python_blocks())
+@pytest.mark.parametrize("code", list(python_blocks()))
 def test_block_runs_as_written(code, tmp_path):
     needed = {name for name in OPTIONAL if re.search(rf"^\s*import {name}\b", code, re.M)}
     for name in sorted(needed):
