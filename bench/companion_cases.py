@@ -70,9 +70,7 @@ def trajectory_setup() -> dict:
     namespace = evaluation_setup()
     trajectory = numpy.random.default_rng(5).uniform(-1.0, 1.0, (cases.N, 3))
     namespace["trajectory"] = trajectory
-    namespace["x"], namespace["y"], namespace["z"] = (
-        trajectory[:, e].copy() for e in range(3)
-    )
+    namespace["x"], namespace["y"], namespace["z"] = (trajectory[:, e].copy() for e in range(3))
     namespace["p"] = pwpoly_numpy.PiecewiseLegendre(DEGREE, N_T, cases.T, trajectory)
     return namespace
 
