@@ -234,7 +234,9 @@ def plot_basis_functions(path: Path, degree: int, n_t: int, T: float, k: int) ->
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description="Pictures of a piecewise approximation and of the basis functions.")
+    parser = argparse.ArgumentParser(
+        description="Pictures of a piecewise approximation and of the basis functions."
+    )
     parser.add_argument("folder", nargs="?", default=".", help="where to write the PNG files")
     folder = Path(parser.parse_args().folder)
     folder.mkdir(parents=True, exist_ok=True)

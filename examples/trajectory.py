@@ -42,7 +42,9 @@ def velocity(t: FloatArray) -> FloatArray:
 
 
 def acceleration(t: FloatArray) -> FloatArray:
-    return np.stack([-2 * np.cos(t) - 9 * np.cos(3 * t), -2 * np.sin(t) + 9 * np.sin(3 * t)], axis=1)
+    return np.stack(
+        [-2 * np.cos(t) - 9 * np.cos(3 * t), -2 * np.sin(t) + 9 * np.sin(3 * t)], axis=1
+    )
 
 
 def main() -> None:
@@ -67,7 +69,17 @@ def main() -> None:
     left.plot(*path(nodes).T, "o", color="tab:blue", markersize=3, label="Lagrange nodes")
     arrows = times[::40]
     at, v = p(arrows), p(arrows, 1)
-    left.quiver(at[:, 0], at[:, 1], v[:, 0], v[:, 1], color="tab:red", angles="xy", scale_units="xy", scale=6.0, width=0.005)
+    left.quiver(
+        at[:, 0],
+        at[:, 1],
+        v[:, 0],
+        v[:, 1],
+        color="tab:red",
+        angles="xy",
+        scale_units="xy",
+        scale=6.0,
+        width=0.005,
+    )
     left.plot([], [], color="tab:red", label="velocity p(t, 1)")
     left.set_aspect("equal")
     left.set_xlabel("x")

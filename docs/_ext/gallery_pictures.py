@@ -15,7 +15,9 @@ from typing import Any
 from sphinx_gallery.scrapers import figure_rst
 
 
-def scrape_written_pictures(block: Any, block_vars: dict[str, Any], gallery_conf: dict[str, Any]) -> str:
+def scrape_written_pictures(
+    block: Any, block_vars: dict[str, Any], gallery_conf: dict[str, Any]
+) -> str:
     folder = Path(block_vars["src_file"]).parent
     names = []
     for path, target in zip(sorted(folder.glob("*.png")), block_vars["image_path_iterator"]):
