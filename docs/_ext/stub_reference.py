@@ -3,10 +3,11 @@
 pwpoly's runtime docstrings are empty on purpose; its documentation lives in
 its stub. The directive
 
-    ```{stub-module} ../src/binding/pwpoly.pyi
-    :module: pwpoly
-    ```
+    .. stub-module:: ../src/binding/pwpoly.pyi
+       :module: pwpoly
 
+(in reStructuredText, or in a MyST page inside an ``{eval-rst}`` block, as
+the entries are written in reStructuredText)
 parses the stub with ``ast`` and writes one ``py:function`` or ``py:class``
 entry (with ``py:method`` entries for its methods) per public name, in the
 order of ``__all__``, with the stub's signatures and docstrings. Docstrings go

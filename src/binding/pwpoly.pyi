@@ -100,7 +100,7 @@ def get_lagrange_points(degree: SupportsIndex, n_t: SupportsIndex, T: _Float) ->
     -------
     list[float]
         The nodes in global node order (node c of interval k at position
-        k * degree + c); a shared node is computed as (k + 1) * T / n_t, the
+        k * degree + c); a shared node is computed as (k + 1) * w, w = T / n_t, the
         last node is T itself. ``get_lagrange_points(2, 2, 1.0) == [0.0, 0.25,
         0.5, 0.75, 1.0]``. Nothing is validated: degree 0 or n_t = 0 give
         ``[T]``; a negative T gives a descending list.
