@@ -23,7 +23,7 @@
 # auditwheel repair would only rename it, and needs patchelf for that); then
 # the wheel installed with its test extra into a fresh virtual environment of
 # its interpreter, and the whole Python test suite run from a copy of the
-# sdist's tests, examples and README without its sources, so that every
+# sdist's tests, examples, README and docs without its sources, so that every
 # import finds the installed wheel. Prints one line per wheel: file,
 # auditwheel's platform tag, size, tests passed, failed and skipped. Exits
 # non-zero when any wheel fails a step.
