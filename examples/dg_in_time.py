@@ -1,4 +1,6 @@
-"""Discontinuous Galerkin in time with pwpoly_numpy's matrices in time.
+"""
+Discontinuous Galerkin in time
+==============================
 
 dG(q) approximates the solution of u' = f on each of n_t intervals by a
 polynomial of degree q, coupled to the previous interval through the upwind

@@ -1,4 +1,6 @@
-"""Pictures of a piecewise polynomial approximation and of the basis functions.
+"""
+Piecewise approximation and basis functions
+===========================================
 
 Writes two PNG files into the folder given on the command line (default: the
 current folder):
@@ -165,7 +167,7 @@ def plot_basis_functions(path: Path, degree: int, n_t: int, T: float, k: int) ->
     colors = ["tab:blue", "tab:orange", "tab:green", "tab:red", "tab:purple", "tab:brown"]
     count = n_t * (degree + 1)
 
-    figure = Figure(figsize=(11.0, 4.6), layout="constrained")
+    figure = Figure(figsize=(11.0, 6.0), layout="constrained")
     legendre_axes, lagrange_axes = figure.subplots(1, 2, sharey=True)
     figure.suptitle(
         f"Basis functions of interval {k} (degree {degree}, {n_t} intervals of [0, {T:g}])"
@@ -173,22 +175,31 @@ def plot_basis_functions(path: Path, degree: int, n_t: int, T: float, k: int) ->
 
     # Legendre: basis function (k, i) has the single coefficient 1 at index
     # k + n_t * i; all degree + 1 of them are evaluated at once, one column
-    # each. Each interval is drawn on its own, so that the jumps at its ends
-    # are not joined by lines.
+    # each. They are drawn on interval k only: elsewhere all of them are zero,
+    # which one black line shows (coloured lines there would hide each other).
     legendre_columns = np.eye(count)[:, [k + n_t * i for i in range(degree + 1)]]
-    legendre_values = pwpoly_numpy.evaluate(degree, n_t, T, legendre_columns, pieces)
+    legendre_values = pwpoly_numpy.evaluate(degree, n_t, T, legendre_columns, pieces[k])
+    for i in range(degree + 1):
+        legendre_axes.plot(
+            pieces[k],
+            legendre_values[:, i],
+            color=colors[i % len(colors)],
+            label=f"$P_{{{i}}}$ on interval {k}: coefficient index {k + n_t * i}",
+        )
     for j in range(n_t):
-        for i in range(degree + 1):
+        if j != k:
             legendre_axes.plot(
                 pieces[j],
-                legendre_values[j, :, i],
-                color=colors[i % len(colors)],
-                label=f"$P_{{{i}}}$: coefficient index {k + n_t * i}" if j == 0 else None,
+                np.zeros(pieces[j].size),
+                color="black",
+                linewidth=2.0,
+                label=f"all {degree + 1} functions: 0 on the other intervals" if j == 0 else None,
             )
     mark_break_points(legendre_axes, n_t, T)
     legendre_axes.set_title(f"Legendre basis: $P_i$ on interval {k}, zero elsewhere")
     legendre_axes.set_xlabel("time t")
-    legendre_axes.legend(loc="upper left", fontsize="small")
+    legendre_axes.set_ylabel("basis function value")
+    legendre_axes.legend(loc="upper center", bbox_to_anchor=(0.5, -0.16), fontsize="small", ncol=2)
 
     # Lagrange: the basis function of node g has the nodal values e_g, so its
     # Legendre coefficients are column g of the transformation.
@@ -215,13 +226,17 @@ def plot_basis_functions(path: Path, degree: int, n_t: int, T: float, k: int) ->
     mark_break_points(lagrange_axes, n_t, T)
     lagrange_axes.set_title("Lagrange basis: 1 at its own node, 0 at the others")
     lagrange_axes.set_xlabel("time t")
-    lagrange_axes.legend(loc="lower left", fontsize="small")
+    lagrange_axes.set_ylabel("basis function value")
+    lagrange_axes.yaxis.set_tick_params(labelleft=True)
+    lagrange_axes.legend(loc="upper center", bbox_to_anchor=(0.5, -0.16), fontsize="small", ncol=2)
 
     figure.savefig(path, dpi=110)
 
 
 def main() -> None:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(
+        description="Pictures of a piecewise approximation and of the basis functions."
+    )
     parser.add_argument("folder", nargs="?", default=".", help="where to write the PNG files")
     folder = Path(parser.parse_args().folder)
     folder.mkdir(parents=True, exist_ok=True)

@@ -1,4 +1,6 @@
-"""pwpoly with NumPy and SciPy, through its companion pwpoly_numpy.
+"""
+pwpoly with NumPy and SciPy
+===========================
 
 Builds the Lagrange-to-Legendre matrix M as a scipy.sparse.csr_array
 (pwpoly_numpy.transformation_matrix), applies it to the values of a function

@@ -1,4 +1,6 @@
-"""A short tour of pwpoly.
+"""
+A short tour of pwpoly
+======================
 
 Builds a piecewise polynomial approximation of a smooth function of time on
 [0, T]: samples it at the Lagrange nodes, turns the samples into Legendre

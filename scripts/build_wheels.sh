@@ -23,7 +23,7 @@
 # auditwheel repair would only rename it, and needs patchelf for that); then
 # the wheel installed with its test extra into a fresh virtual environment of
 # its interpreter, and the whole Python test suite run from a copy of the
-# sdist's tests, examples and README without its sources, so that every
+# sdist's tests, examples, README and docs without its sources, so that every
 # import finds the installed wheel. Prints one line per wheel: file,
 # auditwheel's platform tag, size, tests passed, failed and skipped. Exits
 # non-zero when any wheel fails a step.
@@ -161,7 +161,8 @@ print(os.path.relpath(os.path.dirname(ziglang.__file__), sys.prefix))')
 }
 
 # The sdist of the working tree, and the parts of it that the tests read
-# (tests, examples, README, the pytest and mypy settings), without src.
+# (tests, examples, README and the documentation's pages, the pytest and mypy
+# settings), without src.
 make_sdist() {
     echo "== sdist"
     "$tools/bin/python" -m build --sdist --outdir "$work/sdist" "$checkout" >"$work/sdist.log" 2>&1 ||
@@ -171,7 +172,7 @@ make_sdist() {
     top=$(basename "$sdist" .tar.gz)
     mkdir "$work/test-tree"
     tar -x -z -f "$sdist" -C "$work/test-tree" --strip-components=1 \
-        "$top/tests" "$top/examples" "$top/README.md" "$top/pyproject.toml"
+        "$top/tests" "$top/examples" "$top/README.md" "$top/docs" "$top/pyproject.toml"
 }
 
 # Prints the numbers of tests passed, failed (errors included) and skipped

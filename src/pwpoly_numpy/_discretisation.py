@@ -128,6 +128,8 @@ def nodes(
         (n_t * (degree + 1),) for Gauss-Legendre (node c of interval k at
         position k * (degree + 1) + c). Each interval's nodes ascend.
 
+    Notes
+    -----
     The reference nodes on [-1, 1] are accurate to a few units of 2**-53 at
     every degree (Newton's method on the Legendre recurrence, symmetric nodes
     mirrored exactly; Chebyshev nodes as sines without cancellation), then
@@ -177,6 +179,8 @@ def quadrature(
         node times (T / n_t) / 2; at a node shared by two intervals the two
         reference weights are summed first.
 
+    Notes
+    -----
     The rule is exact, up to rounding, for polynomials (on each interval) of
     degree 2 * degree + 1 (Gauss-Legendre), 2 * degree - 1 (Gauss-Lobatto),
     and degree (equidistant and Chebyshev-Lobatto, which integrate the

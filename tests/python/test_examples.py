@@ -84,3 +84,31 @@ def test_dg_in_time_matches_pade_and_converges(tmp_path):
     assert all(order > 2 * q + 1 - 0.2 for q, order in enumerate(at_ends))
     picture = (tmp_path / "dg_in_time.png").read_bytes()
     assert picture.startswith(b"\x89PNG\r\n\x1a\n") and len(picture) > 20_000
+
+
+@pytest.mark.parametrize(
+    "name, limits",
+    [
+        # The derivatives of the interpolant lose accuracy order by order.
+        ("trajectory.py", {"position": 1e-4, "velocity": 1e-2, "acceleration": 0.2}),
+        # The fit's residual is the noise's size, its error well below it.
+        ("least_squares.py", {"residual": 0.06, "fit": 0.1}),
+    ],
+)
+def test_guide_examples_print_small_errors_and_draw(name, limits, tmp_path):
+    pytest.importorskip("scipy")
+    pytest.importorskip("matplotlib")
+    result = subprocess.run(
+        [sys.executable, str(EXAMPLES / name)],
+        capture_output=True,
+        text=True,
+        timeout=300,
+        check=False,
+        cwd=tmp_path,
+    )
+    assert result.returncode == 0, result.stderr
+    for word, limit in limits.items():
+        line = next(line for line in result.stdout.splitlines() if word in line)
+        assert float(re.findall(r"\d\.\d+(?:e[-+]\d+)?", line)[0]) < limit, line
+    picture = (tmp_path / name.replace(".py", ".png")).read_bytes()
+    assert picture.startswith(b"\x89PNG\r\n\x1a\n") and len(picture) > 20_000

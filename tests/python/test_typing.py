@@ -100,6 +100,8 @@ def test_stub_is_precise_and_examples_pass_strict(tmp_path):
     if importlib.util.find_spec("matplotlib") is not None:
         examples.append(ROOT / "examples" / "plot_approximation.py")
         examples.append(ROOT / "examples" / "dg_in_time.py")
+        examples.append(ROOT / "examples" / "trajectory.py")
+        examples.append(ROOT / "examples" / "least_squares.py")
     result = run_module(
         "mypy", "--strict", "--cache-dir", str(tmp_path / "cache"), *map(str, examples), str(usage)
     )
