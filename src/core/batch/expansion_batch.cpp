@@ -341,26 +341,28 @@ PWPOLY_INLINE_IN_KERNEL void evaluate_few_columns(const ExpansionColumns& expans
     }
 }
 
-// The degrees whose single-column kernels are compiled for their degree.
-template <class Lanes, class Finish>
-PWPOLY_INLINE_IN_KERNEL void evaluate_one_column(const ExpansionColumns& expansions,
-                                                 std::span<const double> times,
-                                                 const ResultLayout& results, Finish finish) {
+// evaluate_few_columns for `M` columns, compiled for the grid's degree where
+// it is one of the low degrees.
+template <std::size_t M, class Lanes, class Finish>
+PWPOLY_INLINE_IN_KERNEL void evaluate_columns_of_degree(const ExpansionColumns& expansions,
+                                                        std::span<const double> times,
+                                                        const ResultLayout& results,
+                                                        Finish finish) {
     switch (expansions.basis.degree) {
         case 0:
-            return evaluate_few_columns<0, 1, Lanes>(expansions, times, results, finish);
+            return evaluate_few_columns<0, M, Lanes>(expansions, times, results, finish);
         case 1:
-            return evaluate_few_columns<1, 1, Lanes>(expansions, times, results, finish);
+            return evaluate_few_columns<1, M, Lanes>(expansions, times, results, finish);
         case 2:
-            return evaluate_few_columns<2, 1, Lanes>(expansions, times, results, finish);
+            return evaluate_few_columns<2, M, Lanes>(expansions, times, results, finish);
         case 3:
-            return evaluate_few_columns<3, 1, Lanes>(expansions, times, results, finish);
+            return evaluate_few_columns<3, M, Lanes>(expansions, times, results, finish);
         case 4:
-            return evaluate_few_columns<4, 1, Lanes>(expansions, times, results, finish);
+            return evaluate_few_columns<4, M, Lanes>(expansions, times, results, finish);
         case 5:
-            return evaluate_few_columns<5, 1, Lanes>(expansions, times, results, finish);
+            return evaluate_few_columns<5, M, Lanes>(expansions, times, results, finish);
         default:
-            return evaluate_few_columns<-1, 1, Lanes>(expansions, times, results, finish);
+            return evaluate_few_columns<-1, M, Lanes>(expansions, times, results, finish);
     }
 }
 
@@ -369,16 +371,19 @@ PWPOLY_INLINE_IN_KERNEL void evaluate_one_column(const ExpansionColumns& expansi
 // across the times of a block.
 constexpr std::size_t few_columns = 3;
 
-// Two or three columns (in one plane or one each), lanes across times.
+// One to three columns (in one plane or one each), lanes across times.
 template <class Lanes, class Finish>
 PWPOLY_INLINE_IN_KERNEL void evaluate_several_columns(const ExpansionColumns& expansions,
                                                       std::span<const double> times,
                                                       const ResultLayout& results, Finish finish) {
-    if (expansions.columns == 2) {
-        evaluate_few_columns<-1, 2, Lanes>(expansions, times, results, finish);
-        return;
+    switch (expansions.columns) {
+        case 1:
+            return evaluate_columns_of_degree<1, Lanes>(expansions, times, results, finish);
+        case 2:
+            return evaluate_columns_of_degree<2, Lanes>(expansions, times, results, finish);
+        default:
+            return evaluate_columns_of_degree<3, Lanes>(expansions, times, results, finish);
     }
-    evaluate_few_columns<-1, 3, Lanes>(expansions, times, results, finish);
 }
 
 // Evaluates with the recurrence `Lanes` and turns the sums into results with
@@ -399,10 +404,6 @@ PWPOLY_INLINE_IN_KERNEL void evaluate_in_blocks(const ExpansionColumns& expansio
     const std::size_t width = expansions.columns / planes;
     const ResultLayout results{out.data(), planes == 1 ? expansions.row_stride() : width,
                                expansions.plane_stride, planes, width};
-    if (expansions.columns == 1) {
-        evaluate_one_column<Lanes>(expansions, times, results, finish);
-        return;
-    }
     if (expansions.columns <= few_columns) {
         evaluate_several_columns<Lanes>(expansions, times, results, finish);
         return;
