@@ -366,12 +366,13 @@ PWPOLY_INLINE_IN_KERNEL void evaluate_columns_of_degree(const ExpansionColumns& 
     }
 }
 
-// Columns that evaluate_few_columns takes at most: from four columns on, a
-// vector of columns per time needs fewer loads than gathering each column
-// across the times of a block.
-constexpr std::size_t few_columns = 3;
+// Columns that evaluate_few_columns takes at most: beyond six, the sums no
+// longer fit the vector registers beside the recurrence, and a vector of
+// columns per time is quicker than gathering each column across the times of
+// a block.
+constexpr std::size_t few_columns = 6;
 
-// One to three columns (in one plane or one each), lanes across times.
+// One to few_columns columns (in one plane or several), lanes across times.
 template <class Lanes, class Finish>
 PWPOLY_INLINE_IN_KERNEL void evaluate_several_columns(const ExpansionColumns& expansions,
                                                       std::span<const double> times,
@@ -381,8 +382,14 @@ PWPOLY_INLINE_IN_KERNEL void evaluate_several_columns(const ExpansionColumns& ex
             return evaluate_columns_of_degree<1, Lanes>(expansions, times, results, finish);
         case 2:
             return evaluate_columns_of_degree<2, Lanes>(expansions, times, results, finish);
-        default:
+        case 3:
             return evaluate_columns_of_degree<3, Lanes>(expansions, times, results, finish);
+        case 4:
+            return evaluate_columns_of_degree<4, Lanes>(expansions, times, results, finish);
+        case 5:
+            return evaluate_columns_of_degree<5, Lanes>(expansions, times, results, finish);
+        default:
+            return evaluate_columns_of_degree<6, Lanes>(expansions, times, results, finish);
     }
 }
 
