@@ -158,3 +158,15 @@ def test_cubic_basis_rows_written_a_row_at_a_time_are_the_tables_entries(count, 
         columns = matrix.indices[start:end]
         assert list(columns) == [columns[0] + n_t * i for i in range(degree + 1)]
         assert same_bits(matrix.data[start:end], [row[c] for c in columns])
+
+
+def test_stacked_orders_of_wide_high_degree_tables_go_by_windows_of_columns():
+    # So many terms per time that the kernel splits each plane's columns into
+    # windows, one time at a time.
+    degree, columns = 2000, 150
+    rng = numpy.random.default_rng(9)
+    p = PiecewiseLegendre(degree, 1, 1.0, rng.uniform(-1.0, 1.0, (degree + 1, columns)) / degree)
+    times = numpy.array([0.0, 0.3, 0.5, 1.0])
+    stacked = p(times, [0, 1])
+    assert same_bits(stacked[0], p(times))
+    assert numpy.array_equal(stacked[1], p(times, 1))
