@@ -60,7 +60,7 @@ def with_checked_comments(code):
 
 @pytest.mark.parametrize("code", list(python_blocks()))
 def test_block_runs_as_written(code, tmp_path):
-    needed = {name for name in OPTIONAL if re.search(rf"^\s*import {name}\b", code, re.M)}
+    needed = {name for name in OPTIONAL if re.search(rf"^\s*(import|from) {name}\b", code, re.M)}
     for name in sorted(needed):
         pytest.importorskip(name)
     if code.lstrip().startswith(">>>"):
