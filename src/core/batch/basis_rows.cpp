@@ -43,18 +43,15 @@ PWPOLY_INLINE_IN_KERNEL void write_square_rows(const LaneLocations& at, Lanes& l
         }
         by_degree[i] = entry(lanes.current);
     }
-    using Select = std::int64_t __attribute__((vector_size(block_lanes * sizeof(std::int64_t))));
-    const Select even{0, 4, 2, 6};
-    const Select odd{1, 5, 3, 7};
-    const Select low{0, 1, 4, 5};
-    const Select high{2, 3, 6, 7};
-    const LaneDoubles t0 = __builtin_shuffle(by_degree[0], by_degree[1], even);
-    const LaneDoubles t1 = __builtin_shuffle(by_degree[0], by_degree[1], odd);
-    const LaneDoubles t2 = __builtin_shuffle(by_degree[2], by_degree[3], even);
-    const LaneDoubles t3 = __builtin_shuffle(by_degree[2], by_degree[3], odd);
+    // Lane selections with constant indices, which GCC (from 12) and Clang
+    // both compile to shuffles.
+    const LaneDoubles t0 = __builtin_shufflevector(by_degree[0], by_degree[1], 0, 4, 2, 6);
+    const LaneDoubles t1 = __builtin_shufflevector(by_degree[0], by_degree[1], 1, 5, 3, 7);
+    const LaneDoubles t2 = __builtin_shufflevector(by_degree[2], by_degree[3], 0, 4, 2, 6);
+    const LaneDoubles t3 = __builtin_shufflevector(by_degree[2], by_degree[3], 1, 5, 3, 7);
     const std::array<LaneDoubles, block_lanes> by_time{
-        __builtin_shuffle(t0, t2, low), __builtin_shuffle(t1, t3, low),
-        __builtin_shuffle(t0, t2, high), __builtin_shuffle(t1, t3, high)};
+        __builtin_shufflevector(t0, t2, 0, 1, 4, 5), __builtin_shufflevector(t1, t3, 0, 1, 4, 5),
+        __builtin_shufflevector(t0, t2, 2, 3, 6, 7), __builtin_shufflevector(t1, t3, 2, 3, 6, 7)};
     for (std::size_t l = 0; l < block_lanes; ++l) {
         const std::size_t place = (first + l) * block_lanes;
         store_lanes(by_time[l], out.data.data() + place);

@@ -116,15 +116,13 @@ struct CoefficientLayout {
     std::size_t row_stride;
 };
 
-// Sums of `M` neighbouring columns for the lanes of block b, lanes across
-// times: S = -0.0 (or the partial sum waiting in the result rows), S = S +
-// factor_i * c_i for the degrees of the chunk, finish(S) after the last one.
-// `values` points at the first of the columns in row 0, `out` at the result
-// of the block's first time and first column.
-template <std::size_t M, class Lanes, class Finish>
-PWPOLY_INLINE_IN_KERNEL void lane_sums(const Tile<Lanes>& tile, std::size_t b, std::size_t count,
-                                       const CoefficientLayout& layout, const double* values,
-                                       double* out, std::size_t time_step, Finish finish) {
+// The starting sums of `M` columns for the lanes of a block: -0.0, or the
+// partial sums that an earlier chunk of degrees left in the result rows.
+template <std::size_t M, class Lanes>
+PWPOLY_INLINE_IN_KERNEL std::array<LaneDoubles, M> starting_sums(const Tile<Lanes>& tile,
+                                                                 std::size_t count,
+                                                                 const double* out,
+                                                                 std::size_t time_step) {
     std::array<LaneDoubles, M> sums{};
     for (std::size_t c = 0; c < M; ++c) {
         sums[c] = broadcast(-0.0);
@@ -134,6 +132,15 @@ PWPOLY_INLINE_IN_KERNEL void lane_sums(const Tile<Lanes>& tile, std::size_t b, s
             }
         }
     }
+    return sums;
+}
+
+// S = S + factor_i * c_i over the tile's chunk of degrees, for `M` columns of
+// block b, whose lanes may lie in different intervals.
+template <std::size_t M, class Lanes>
+PWPOLY_INLINE_IN_KERNEL void add_chunk_terms(const Tile<Lanes>& tile, std::size_t b,
+                                             const CoefficientLayout& layout, const double* values,
+                                             std::array<LaneDoubles, M>& sums) {
     const RowSteps steps = layout.steps;
     const std::size_t stride = layout.row_stride;
     const LaneIndices k = tile.at[b].k;
@@ -146,23 +153,36 @@ PWPOLY_INLINE_IN_KERNEL void lane_sums(const Tile<Lanes>& tile, std::size_t b, s
                 sums[c] = sums[c] + terms;
             }
         }
-    } else {
-        std::array<const double*, block_lanes> intervals{};
-        for (std::size_t l = 0; l < block_lanes; ++l) {
-            intervals[l] = values + static_cast<std::size_t>(k[l]) * steps.interval * stride;
-        }
-        for (std::size_t j = 0; j < tile.size; ++j) {
-            const std::size_t row = (tile.first + j) * steps.degree * stride;
-            for (std::size_t c = 0; c < M; ++c) {
-                LaneDoubles coefficients{};
-                for (std::size_t l = 0; l < block_lanes; ++l) {
-                    coefficients[l] = intervals[l][row + c];
-                }
-                const LaneDoubles terms = tile.factors[j][b] * coefficients;
-                sums[c] = sums[c] + terms;
+        return;
+    }
+    std::array<const double*, block_lanes> intervals{};
+    for (std::size_t l = 0; l < block_lanes; ++l) {
+        intervals[l] = values + static_cast<std::size_t>(k[l]) * steps.interval * stride;
+    }
+    for (std::size_t j = 0; j < tile.size; ++j) {
+        const std::size_t row = (tile.first + j) * steps.degree * stride;
+        for (std::size_t c = 0; c < M; ++c) {
+            LaneDoubles coefficients{};
+            for (std::size_t l = 0; l < block_lanes; ++l) {
+                coefficients[l] = intervals[l][row + c];
             }
+            const LaneDoubles terms = tile.factors[j][b] * coefficients;
+            sums[c] = sums[c] + terms;
         }
     }
+}
+
+// Sums of `M` neighbouring columns for the lanes of block b, lanes across
+// times: S = -0.0 (or the partial sum waiting in the result rows), S = S +
+// factor_i * c_i for the degrees of the chunk, finish(S) after the last one.
+// `values` points at the first of the columns in row 0, `out` at the result
+// of the block's first time and first column.
+template <std::size_t M, class Lanes, class Finish>
+PWPOLY_INLINE_IN_KERNEL void lane_sums(const Tile<Lanes>& tile, std::size_t b, std::size_t count,
+                                       const CoefficientLayout& layout, const double* values,
+                                       double* out, std::size_t time_step, Finish finish) {
+    std::array<LaneDoubles, M> sums = starting_sums<M>(tile, count, out, time_step);
+    add_chunk_terms<M>(tile, b, layout, values, sums);
     for (std::size_t c = 0; c < M; ++c) {
         const LaneDoubles results = tile.ends ? finish(sums[c]) : sums[c];
         if (M == 1 && time_step == 1 && count == block_lanes) {
@@ -250,6 +270,84 @@ PWPOLY_INLINE_IN_KERNEL LaneLocations locate_block(const LegendreBasis& basis, d
     return cached ? locate_lanes_in_order(basis, w, t, cache) : locate_lanes(basis, w, t);
 }
 
+// Locates the blocks of a tile ahead of their sums, from the block of times
+// that starts at `first`: their divisions overlap.
+PWPOLY_INLINE_IN_KERNEL void locate_tile(const LegendreBasis& basis, double w, bool cached,
+                                         std::span<const double> times, std::size_t first,
+                                         IntervalCache& cache,
+                                         std::array<LaneLocations, tile_blocks>& tile) {
+    for (std::size_t a = 0; a < tile_blocks; ++a) {
+        const std::size_t start = first + a * block_lanes;
+        if (start >= times.size()) {
+            break;
+        }
+        tile[a] = locate_block(basis, w, cached, load_time_block(times, start), cache);
+    }
+}
+
+// The recurrence and `M` sums of a block whose lanes all lie in one interval,
+// whose coefficient rows start at `row`: each coefficient is read once.
+template <std::size_t M, class Lanes>
+PWPOLY_INLINE_IN_KERNEL void sum_one_interval(Lanes& lanes, std::uint64_t degree, const double* row,
+                                              std::size_t degree_step,
+                                              std::array<LaneDoubles, M>& sums) {
+    for (std::uint64_t i = 0; i <= degree; ++i, row += degree_step) {
+        if (i != 0) {
+            lanes.advance();
+        }
+        for (std::size_t c = 0; c < M; ++c) {
+            const LaneDoubles terms = lanes.current * row[c];
+            sums[c] = sums[c] + terms;
+        }
+    }
+}
+
+// The same for a block whose lanes lie in different intervals, lane l's rows
+// starting at rows[l]: the coefficients are gathered across the lanes.
+template <std::size_t M, class Lanes>
+PWPOLY_INLINE_IN_KERNEL void sum_gathered(Lanes& lanes, std::uint64_t degree,
+                                          std::array<const double*, block_lanes> rows,
+                                          std::size_t degree_step,
+                                          std::array<LaneDoubles, M>& sums) {
+    for (std::uint64_t i = 0; i <= degree; ++i) {
+        if (i != 0) {
+            lanes.advance();
+        }
+        for (std::size_t c = 0; c < M; ++c) {
+            LaneDoubles coefficients{};
+            for (std::size_t l = 0; l < block_lanes; ++l) {
+                coefficients[l] = rows[l][c];
+            }
+            const LaneDoubles terms = lanes.current * coefficients;
+            sums[c] = sums[c] + terms;
+        }
+        for (std::size_t l = 0; l < block_lanes; ++l) {
+            rows[l] += degree_step;
+        }
+    }
+}
+
+// Writes finish(S) of `M` columns for the `count` times of the block that
+// starts at time `first`; column c belongs to plane c / width.
+template <std::size_t M, class Finish>
+PWPOLY_INLINE_IN_KERNEL void store_block(const std::array<LaneDoubles, M>& sums,
+                                         const ResultLayout& results, std::size_t first,
+                                         std::size_t count, Finish finish) {
+    if (M == 1 && results.time_step == 1 && count == block_lanes) {
+        store_lanes(finish(sums[0]), results.base + first);
+        return;
+    }
+    for (std::size_t c = 0; c < M; ++c) {
+        const LaneDoubles column = finish(sums[c]);
+        const std::size_t plane = M == 1 ? 0 : c / results.width;
+        double* out = results.base + plane * results.plane_step + first * results.time_step +
+                      (c - plane * results.width);
+        for (std::size_t l = 0; l < count; ++l) {
+            out[l * results.time_step] = column[l];
+        }
+    }
+}
+
 // Up to `M` expansions, block by block, lanes across times: the recurrence
 // and the sums run together, S = -0.0, S = S + P_i * c_i for i ascending, for
 // each column. `Degree` is the grid's degree where it is known when compiling
@@ -265,23 +363,16 @@ PWPOLY_INLINE_IN_KERNEL void evaluate_few_columns(const ExpansionColumns& expans
     const std::uint64_t degree = Degree >= 0 ? static_cast<std::uint64_t>(Degree) : basis.degree;
     const RowSteps steps = row_steps(expansions);
     const std::size_t stride = expansions.row_stride();
+    const std::size_t interval_step = steps.interval * stride;
     const std::size_t degree_step = steps.degree * stride;
     const double* values = expansions.values.data();
     IntervalCache cache;
     CancellationCounter poll;
     std::array<LaneLocations, tile_blocks> tile{};
     for (std::size_t first = 0; first < times.size(); first += block_lanes) {
-        const std::size_t count = std::min(block_lanes, times.size() - first);
         const std::size_t b = first / block_lanes % tile_blocks;
         if (b == 0) {
-            // A tile of blocks located ahead: their divisions overlap.
-            for (std::size_t a = 0; a < tile_blocks; ++a) {
-                const std::size_t start = first + a * block_lanes;
-                if (start >= times.size()) {
-                    break;
-                }
-                tile[a] = locate_block(basis, w, cached, load_time_block(times, start), cache);
-            }
+            locate_tile(basis, w, cached, times, first, cache, tile);
         }
         const LaneLocations& at = tile[b];
         Lanes lanes(at.xi);
@@ -292,52 +383,16 @@ PWPOLY_INLINE_IN_KERNEL void evaluate_few_columns(const ExpansionColumns& expans
         const LaneIndices k = at.k;
         poll.tick(block_lanes * (degree + 1) * M);
         if (k[0] == k[1] && k[1] == k[2] && k[2] == k[3]) {
-            // One interval for the whole block: each coefficient read once.
-            const double* row = values + static_cast<std::size_t>(k[0]) * steps.interval * stride;
-            for (std::uint64_t i = 0; i <= degree; ++i, row += degree_step) {
-                if (i != 0) {
-                    lanes.advance();
-                }
-                for (std::size_t c = 0; c < M; ++c) {
-                    const LaneDoubles terms = lanes.current * row[c];
-                    sums[c] = sums[c] + terms;
-                }
-            }
+            const double* row = values + static_cast<std::size_t>(k[0]) * interval_step;
+            sum_one_interval<M>(lanes, degree, row, degree_step, sums);
         } else {
             std::array<const double*, block_lanes> rows{};
             for (std::size_t l = 0; l < block_lanes; ++l) {
-                rows[l] = values + static_cast<std::size_t>(k[l]) * steps.interval * stride;
+                rows[l] = values + static_cast<std::size_t>(k[l]) * interval_step;
             }
-            for (std::uint64_t i = 0; i <= degree; ++i) {
-                if (i != 0) {
-                    lanes.advance();
-                }
-                for (std::size_t c = 0; c < M; ++c) {
-                    LaneDoubles coefficients{};
-                    for (std::size_t l = 0; l < block_lanes; ++l) {
-                        coefficients[l] = rows[l][c];
-                    }
-                    const LaneDoubles terms = lanes.current * coefficients;
-                    sums[c] = sums[c] + terms;
-                }
-                for (std::size_t l = 0; l < block_lanes; ++l) {
-                    rows[l] += degree_step;
-                }
-            }
+            sum_gathered<M>(lanes, degree, rows, degree_step, sums);
         }
-        if (M == 1 && results.time_step == 1 && count == block_lanes) {
-            store_lanes(finish(sums[0]), results.base + first);
-            continue;
-        }
-        for (std::size_t c = 0; c < M; ++c) {
-            const LaneDoubles column = finish(sums[c]);
-            const std::size_t plane = M == 1 ? 0 : c / results.width;
-            double* out = results.base + plane * results.plane_step + first * results.time_step +
-                          (c - plane * results.width);
-            for (std::size_t l = 0; l < count; ++l) {
-                out[l * results.time_step] = column[l];
-            }
-        }
+        store_block<M>(sums, results, first, std::min(block_lanes, times.size() - first), finish);
     }
 }
 
@@ -393,6 +448,38 @@ PWPOLY_INLINE_IN_KERNEL void evaluate_several_columns(const ExpansionColumns& ex
     }
 }
 
+// Locates the blocks of a tile, from the time tile_first on, and starts
+// their recurrences.
+template <class Lanes>
+PWPOLY_INLINE_IN_KERNEL void start_tile(const LegendreBasis& basis, double w, bool cached,
+                                        std::span<const double> times, std::size_t tile_first,
+                                        IntervalCache& cache, Tile<Lanes>& tile) {
+    for (std::size_t b = 0; b < tile.blocks; ++b) {
+        tile.at[b] = locate_block(basis, w, cached,
+                                  load_time_block(times, tile_first + b * block_lanes), cache);
+        const LaneIndices k = tile.at[b].k;
+        tile.one_interval[b] = k[0] == k[1] && k[1] == k[2] && k[2] == k[3];
+        tile.lanes[b] = Lanes(tile.at[b].xi);
+    }
+}
+
+// Carries the recurrences of a tile through its next chunk of degrees (from
+// tile.first on, of `degrees` in all) and keeps their factors.
+template <class Lanes>
+PWPOLY_INLINE_IN_KERNEL void next_chunk_of_factors(std::uint64_t degrees, Tile<Lanes>& tile) {
+    tile.size = std::min<std::uint64_t>(degree_chunk, degrees - tile.first);
+    tile.starts = tile.first == 0;
+    tile.ends = tile.first + tile.size == degrees;
+    for (std::size_t j = 0; j < tile.size; ++j) {
+        for (std::size_t b = 0; b < tile.blocks; ++b) {
+            if (tile.first + j != 0) {
+                tile.lanes[b].advance();
+            }
+            tile.factors[j][b] = tile.lanes[b].current;
+        }
+    }
+}
+
 // Evaluates with the recurrence `Lanes` and turns the sums into results with
 // finish, which takes a double or the lanes of a block.
 template <class Lanes, class Finish>
@@ -421,25 +508,9 @@ PWPOLY_INLINE_IN_KERNEL void evaluate_in_blocks(const ExpansionColumns& expansio
     for (std::size_t tile_first = 0; tile_first < times.size(); tile_first += tile_times) {
         const std::size_t in_tile = std::min(tile_times, times.size() - tile_first);
         tile.blocks = (in_tile + block_lanes - 1) / block_lanes;
-        for (std::size_t b = 0; b < tile.blocks; ++b) {
-            tile.at[b] = locate_block(basis, w, cached,
-                                      load_time_block(times, tile_first + b * block_lanes), cache);
-            const LaneIndices k = tile.at[b].k;
-            tile.one_interval[b] = k[0] == k[1] && k[1] == k[2] && k[2] == k[3];
-            tile.lanes[b] = Lanes(tile.at[b].xi);
-        }
+        start_tile(basis, w, cached, times, tile_first, cache, tile);
         for (tile.first = 0; tile.first < degrees; tile.first += degree_chunk) {
-            tile.size = std::min<std::uint64_t>(degree_chunk, degrees - tile.first);
-            tile.starts = tile.first == 0;
-            tile.ends = tile.first + tile.size == degrees;
-            for (std::size_t j = 0; j < tile.size; ++j) {
-                for (std::size_t b = 0; b < tile.blocks; ++b) {
-                    if (tile.first + j != 0) {
-                        tile.lanes[b].advance();
-                    }
-                    tile.factors[j][b] = tile.lanes[b].current;
-                }
-            }
+            next_chunk_of_factors(degrees, tile);
             poll.tick(tile.size * in_tile * expansions.columns);
             for (std::size_t b = 0; b < tile.blocks; ++b) {
                 const std::size_t first = tile_first + b * block_lanes;
