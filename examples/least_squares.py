@@ -17,6 +17,7 @@ least_squares.png. Needs NumPy, SciPy and matplotlib
 from __future__ import annotations
 
 import sys
+from typing import Any
 
 try:
     from matplotlib.figure import Figure
@@ -30,12 +31,14 @@ import scipy.sparse.linalg
 import pwpoly_numpy
 
 FloatArray = npt.NDArray[np.float64]
+# What NumPy's functions of times return, as every NumPy version types it.
+Times = npt.NDArray[np.floating[Any]]
 
 DEGREE, N_T, T = 3, 8, 4.0
 NOISE = 0.05
 
 
-def signal(t: FloatArray) -> FloatArray:
+def signal(t: Times) -> FloatArray:
     return np.asarray(np.sin(2.0 * t) * np.exp(-0.3 * t), dtype=np.float64)
 
 
@@ -53,7 +56,8 @@ def main() -> None:
     fine = np.linspace(0.0, T, 1601)
     fit = pwpoly_numpy.evaluate(DEGREE, N_T, T, coefficients, fine)
     slope = pwpoly_numpy.evaluate_derivative(DEGREE, N_T, T, coefficients, fine)
-    print(f"largest error of the fit against the signal {np.max(np.abs(fit - signal(fine))):.3f}")
+    error = np.max(np.abs(np.subtract(fit, signal(fine))))
+    print(f"largest error of the fit against the signal {error:.3f}")
 
     figure = Figure(figsize=(10.0, 6.5), layout="constrained")
     top, bottom = figure.subplots(2, 1, sharex=True)

@@ -15,6 +15,7 @@ arrows, and the speed and acceleration over time. Needs NumPy and matplotlib
 from __future__ import annotations
 
 import sys
+from typing import Any
 
 try:
     from matplotlib.figure import Figure
@@ -28,20 +29,22 @@ import pwpoly_numpy
 from pwpoly_numpy import PiecewiseLegendre
 
 FloatArray = npt.NDArray[np.float64]
+# What NumPy's functions of times return, as every NumPy version types it.
+Times = npt.NDArray[np.floating[Any]]
 
 DEGREE, N_T, T = 5, 12, 2.0 * np.pi
 
 
-def path(t: FloatArray) -> FloatArray:
+def path(t: Times) -> FloatArray:
     """An epicycle: x = 2 cos t + cos 3t, y = 2 sin t - sin 3t, shape (len(t), 2)."""
     return np.stack([2 * np.cos(t) + np.cos(3 * t), 2 * np.sin(t) - np.sin(3 * t)], axis=1)
 
 
-def velocity(t: FloatArray) -> FloatArray:
+def velocity(t: Times) -> FloatArray:
     return np.stack([-2 * np.sin(t) - 3 * np.sin(3 * t), 2 * np.cos(t) - 3 * np.cos(3 * t)], axis=1)
 
 
-def acceleration(t: FloatArray) -> FloatArray:
+def acceleration(t: Times) -> FloatArray:
     return np.stack(
         [-2 * np.cos(t) - 9 * np.cos(3 * t), -2 * np.sin(t) + 9 * np.sin(3 * t)], axis=1
     )
@@ -58,7 +61,7 @@ def main() -> None:
         ("velocity", speed_vector, velocity(times)),
         ("acceleration", accel, acceleration(times)),
     ):
-        print(f"largest error of the {name:<13} {np.max(np.abs(got - exact)):.2e}")
+        print(f"largest error of the {name:<13} {np.max(np.abs(np.subtract(got, exact))):.2e}")
     speed = np.hypot(speed_vector[:, 0], speed_vector[:, 1])
     print(f"speed between {speed.min():.3f} and {speed.max():.3f}")
 
