@@ -13,7 +13,6 @@ def evaluate(
     times: Any,
     out: Any,
     derivative: bool,
-    planes: int = ...,
     /,
 ) -> None: ...
 def basis_rows(
