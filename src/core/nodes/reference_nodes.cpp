@@ -44,6 +44,16 @@ void place_pair(std::vector<double>& nodes, std::size_t lower, std::size_t upper
     nodes[lower] = -x;
 }
 
+// Writes the nodes that a Lobatto family of `degree` has exactly: the ends
+// -1 and 1, and the middle 0 where the degree is even.
+void place_middle_and_ends(std::vector<double>& nodes, index_t degree) {
+    if (degree % 2 == 0) {
+        nodes[degree / 2] = 0.0;
+    }
+    nodes[0] = -1.0;
+    nodes[degree] = 1.0;
+}
+
 double newton_gauss_legendre(double x, index_t count) {
     const auto m = static_cast<double>(count);
     for (int iteration = 0; iteration < newton_iterations; ++iteration) {
@@ -115,11 +125,7 @@ std::vector<double> gauss_lobatto_nodes(index_t degree) {
         const double x = newton_gauss_lobatto(std::cos(theta), degree);
         place_pair(nodes, k, degree - k, x);
     }
-    if (degree % 2 == 0) {
-        nodes[degree / 2] = 0.0;
-    }
-    nodes[0] = -1.0;
-    nodes[degree] = 1.0;
+    place_middle_and_ends(nodes, degree);
     return nodes;
 }
 
@@ -130,11 +136,7 @@ std::vector<double> chebyshev_lobatto_nodes(index_t degree) {
         const double x = sin_pi_fraction(degree - 2 * std::uint64_t{j}, twice);
         place_pair(nodes, j, degree - j, x);
     }
-    if (degree % 2 == 0) {
-        nodes[degree / 2] = 0.0;
-    }
-    nodes[0] = -1.0;
-    nodes[degree] = 1.0;
+    place_middle_and_ends(nodes, degree);
     return nodes;
 }
 
