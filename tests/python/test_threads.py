@@ -161,7 +161,9 @@ def test_a_reader_sees_the_old_or_the_new_coefficients_never_a_mix():
         try:
             for _ in range(200):
                 evaluator.set_dofs(slowly(second))
+                time.sleep(1e-4)  # readers find the evaluator free here
                 evaluator.set_dofs(slowly(first))
+                time.sleep(1e-4)
         finally:
             done.set()
 
