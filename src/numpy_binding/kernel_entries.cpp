@@ -79,15 +79,18 @@ void require_transformation(index_t degree, index_t n_t, const char* name) {
 
 }  // namespace
 
-// evaluate(degree, n_t, T, coefficients, columns, by_interval, times, out, derivative)
+// evaluate(degree, n_t, T, coefficients, columns, by_interval, times, out, derivative[, planes])
 PyObject* evaluate_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
     return kernel_entry([&] {
-        check_argument_count("evaluate", nargs, 9);
+        if (nargs != 10) {
+            check_argument_count("evaluate", nargs, 9);
+        }
         const LegendreBasis basis = grid_arguments(args);
         const std::size_t columns = size_argument(args[4]);
         const auto order = bool_argument(args[5]) ? batch::CoefficientOrder::by_interval
                                                   : batch::CoefficientOrder::flat;
         const bool derivative = bool_argument(args[8]);
+        const std::size_t planes = nargs == 10 ? size_argument(args[9]) : 1;
         KernelArray coefficients(args[3], ElementKind::float64, false, "coefficients");
         KernelArray times(args[6], ElementKind::float64, false, "times");
         KernelArray out(args[7], ElementKind::float64, true, "out");
@@ -95,39 +98,57 @@ PyObject* evaluate_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t
         const std::span<const double> values = coefficients.elements<const double>();
         const std::span<const double> at = times.elements<const double>();
         const std::span<double> results = out.elements<double>();
-        require(columns >= 1 && product_equals(coefficient_count(basis), columns, values.size()) &&
+        require(columns >= 1 && planes >= 1 && columns % planes == 0 &&
+                    product_equals(coefficient_count(basis), columns, values.size()) &&
                     product_equals(at.size(), columns, results.size()),
                 "evaluate", "wrong array sizes");
+        // Plane p holds the results of columns p * width ... (p + 1) * width - 1
+        // for all times: out has the shape (planes, times, width).
+        const std::size_t width = columns / planes;
+        const std::size_t plane_stride = at.size() * width;
         KernelRun run{&coefficients, &times, &out};
         const std::size_t window = column_window(basis, columns);
         if (window == columns) {
-            const batch::ExpansionColumns expansions{basis, values, columns, order};
+            const batch::ExpansionColumns expansions{basis, values, columns,     order,
+                                                     0,     planes, plane_stride};
             run.over(at.size(), work_of(coefficients_per_interval(basis), columns),
                      [&](std::size_t first, std::size_t last) {
-                         evaluate_columns(
-                             expansions, at.subspan(first, last - first),
-                             results.subspan(first * columns, (last - first) * columns),
-                             derivative);
+                         // The piece's results start at time `first` of every
+                         // plane; its last plane ends within the whole.
+                         const std::size_t start = first * width;
+                         const std::size_t size = (planes - 1) * plane_stride + last * width;
+                         evaluate_columns(expansions, at.subspan(first, last - first),
+                                          results.subspan(start, size - start), derivative);
                      });
             return none();
         }
-        // Very many columns: an item is one time and a window of columns, the
-        // last window taking the one column that would be left alone.
-        std::size_t windows = columns / window;
-        if (columns % window >= 2) {
+        // Very many columns: an item is one time and a window of columns of
+        // one plane, the last window of a plane taking the one column that
+        // would be left alone. A window has two columns at least, and so must
+        // a plane.
+        require(planes == 1 || width >= 2, "evaluate",
+                "planes of one column each, too many to evaluate together");
+        const std::size_t plane_window = std::min(window, width);
+        std::size_t windows = width / plane_window;
+        if (width % plane_window >= 2) {
             ++windows;
         }
-        const std::size_t per_window = work_of(coefficients_per_interval(basis), window);
-        run.over(at.size() * windows, per_window, [&](std::size_t first, std::size_t last) {
+        const std::size_t per_window = work_of(coefficients_per_interval(basis), plane_window);
+        const std::size_t per_time = windows * planes;
+        run.over(at.size() * per_time, per_window, [&](std::size_t first, std::size_t last) {
             for (std::size_t item = first; item < last; ++item) {
-                const std::size_t j = item / windows;
+                const std::size_t j = item / per_time;
+                const std::size_t p = item % per_time / windows;
                 const std::size_t w = item % windows;
-                const std::size_t start = w * window;
-                const std::size_t width = w + 1 == windows ? columns - start : window;
-                const batch::ExpansionColumns expansions{basis, values.subspan(start), width, order,
-                                                         columns};
+                const std::size_t start = w * plane_window;
+                const std::size_t count = w + 1 == windows ? width - start : plane_window;
+                const std::size_t column = p * width + start;
+                // One time: its results are one row, whatever the row stride.
+                const batch::ExpansionColumns expansions{basis, values.subspan(column), count,
+                                                         order, columns};
                 evaluate_columns(expansions, at.subspan(j, 1),
-                                 results.subspan(j * columns + start, width), derivative);
+                                 results.subspan(p * plane_stride + j * width + start, count),
+                                 derivative);
             }
         });
         return none();

@@ -7,10 +7,14 @@
 namespace pwpoly::numpy_binding {
 
 /// evaluate(degree, n_t, T, coefficients, columns, by_interval, times, out,
-/// derivative): fills `out` (times.size * columns float64) with
+/// derivative[, planes]): fills `out` (times.size * columns float64) with
 /// batch::evaluate_expansions, or evaluate_expansion_derivatives when
 /// `derivative` is true, from N rows of `columns` float64 coefficients in the
-/// flat order, or by interval when `by_interval` is true.
+/// flat order, or by interval when `by_interval` is true. With `planes` (1 if
+/// not given), out has the shape (planes, times.size, columns / planes): the
+/// results of each group of columns / planes columns in a plane of their own;
+/// planes of one column each need a call whose columns a time can evaluate
+/// at once.
 PyObject* evaluate_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
 /// basis_rows(degree, n_t, T, times, derivative, data, indices, indptr, wide):

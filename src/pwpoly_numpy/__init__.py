@@ -143,13 +143,13 @@ def _evaluate(
     result = output_array(out, at.shape + given.shape[1:])
     if result.size == 0:
         return result
-    # One expansion at many more times than coefficients: the coefficients of
-    # each interval side by side (a private copy, one pass over them), so that
-    # a time reads one cache line of them rather than degree + 1 lines spread
-    # over the whole vector.
-    by_interval = given.ndim == 1 and at.size >= 4 * count
+    # Many more times than coefficients: the coefficients of each interval
+    # side by side (a private copy, one pass over them), so that a time reads
+    # one or two cache lines of them rather than degree + 1 lines spread over
+    # the whole table.
+    by_interval = at.size >= 4 * count
     if by_interval:
-        rows = private_float64(given.reshape(degree_ + 1, n_t_).T)
+        rows = private_float64(given.reshape(degree_ + 1, n_t_, columns).transpose(1, 0, 2))
     else:
         rows = apart_from(float64_input(given.reshape(count, columns), "coefficients"), result)
     at = apart_from(at, result)

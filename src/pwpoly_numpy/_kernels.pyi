@@ -13,6 +13,7 @@ def evaluate(
     times: Any,
     out: Any,
     derivative: bool,
+    planes: int = ...,
     /,
 ) -> None: ...
 def basis_rows(

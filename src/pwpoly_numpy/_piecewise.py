@@ -14,7 +14,7 @@ import operator
 import sys
 import threading
 from collections.abc import Sequence
-from typing import Any, Callable, NamedTuple, Union
+from typing import Any, Callable, NamedTuple, TypeVar, Union
 
 import numpy
 import numpy.typing as npt
@@ -37,6 +37,7 @@ from pwpoly_numpy._arguments import (
 
 FloatArray = npt.NDArray[numpy.float64]
 Order = Union[int, Sequence[int]]
+Made = TypeVar("Made")
 
 EXTRAPOLATIONS = ("clamp", "extend", "nan", "raise")
 """The policies for times outside [0, T]."""
@@ -122,6 +123,19 @@ def _orders(nu: Any) -> tuple[list[int], bool]:
             f"not {type(nu).__name__}"
         )
     return [_order(item, "nu") for item in nu], False
+
+
+def _by_interval_rows(flat: FloatArray, degree: int, n_t: int) -> FloatArray:
+    """Flat-layout rows (N, columns) reordered interval by interval: row
+    k * (degree + 1) + i holds the coefficients of P_i on interval k."""
+    columns = flat.shape[1]
+    return _frozen(flat.reshape(degree + 1, n_t, columns).transpose(1, 0, 2))
+
+
+_PLANE_TERMS = 1 << 16
+"""Most terms, orders times degree + 1, of a stack of orders of a scalar
+function that the kernel writes plane by plane (a time evaluates all its
+columns at once up to about this many)."""
 
 
 def _derivative_degree(degree: int, nu: int) -> int:
@@ -235,9 +249,9 @@ class PiecewiseLegendre:
     _extrapolate: str
     _coefficients: FloatArray
     _flat: FloatArray
-    _by_interval: FloatArray | None
+    _by_interval: FloatArray
     _breakpoints: FloatArray
-    _cache: dict[Any, tuple[int, FloatArray]]
+    _cache: dict[Any, Any]
     _lock: threading.Lock
 
     # NumPy's operators defer to this class's (which refuse arrays), rather
@@ -270,11 +284,10 @@ class PiecewiseLegendre:
         columns = math.prod(shape)
         count = n_t * (degree + 1)
         flat = coefficients.reshape(count, columns)
-        by_interval = None
-        if columns == 1:
-            # The coefficients of each interval side by side: what a time reads
-            # lies in one cache line (the bits are the same in either order).
-            by_interval = _frozen(flat.reshape(degree + 1, n_t).T)
+        # The coefficients of each interval side by side: what a time reads
+        # lies in one or two cache lines (the bits are the same in either
+        # order).
+        by_interval = _by_interval_rows(flat, degree, n_t)
         breakpoints = numpy.arange(n_t + 1, dtype=numpy.float64) * (T / n_t)
         breakpoints[n_t] = T
         state = {
@@ -358,9 +371,7 @@ class PiecewiseLegendre:
 
     # --- series of derivatives --------------------------------------------------------
 
-    def _cached(
-        self, key: Any, make: Callable[[], tuple[int, FloatArray]]
-    ) -> tuple[int, FloatArray]:
+    def _cached(self, key: Any, make: Callable[[], Made]) -> Made:
         """`make()`, computed once per key while the cache has room. Two
         threads may both compute it; they get equal arrays."""
         with self._lock:
@@ -391,20 +402,22 @@ class PiecewiseLegendre:
 
         return self._cached(order, make)
 
-    def _stacked(self, orders: tuple[int, ...]) -> tuple[int, FloatArray]:
+    def _stacked(self, orders: tuple[int, ...]) -> tuple[int, FloatArray, FloatArray]:
         """The series of several orders side by side, (rows, len(orders) *
         columns), lower degrees padded with zero rows (which the kernels' sums
-        of the padded series skip or add as zero terms)."""
+        of the padded series skip or add as zero terms): the degree, the flat
+        rows and the same rows interval by interval."""
 
-        def make() -> tuple[int, FloatArray]:
+        def make() -> tuple[int, FloatArray, FloatArray]:
             top = _derivative_degree(self._degree, min(orders))
             stacked = numpy.zeros((self._n_t * (top + 1), len(orders), self._columns))
             for j, nu in enumerate(orders):
                 degree, flat = self._series(nu)
                 stacked[: flat.shape[0], j, :] = flat
-            return top, _frozen(stacked.reshape(stacked.shape[0], -1))
+            flat_rows = _frozen(stacked.reshape(stacked.shape[0], -1))
+            return top, flat_rows, _by_interval_rows(flat_rows, top, self._n_t)
 
-        return self._cached(orders, make)
+        return self._cached(("stacked", orders), make)
 
     # --- evaluation -------------------------------------------------------------------
 
@@ -422,7 +435,7 @@ class PiecewiseLegendre:
         self, degree: int, series: FloatArray, columns: int, at: FloatArray, out: FloatArray
     ) -> None:
         """Fills `out` (at.size * columns values) with the series at `at`."""
-        by_interval = series is self._flat and self._by_interval is not None
+        by_interval = series is self._flat
         rows = self._by_interval if by_interval else series
         _kernels.evaluate(degree, self._n_t, self._T, rows, columns, by_interval, at, out, False)
         if self._extrapolate in ("extend", "nan"):
@@ -478,9 +491,30 @@ class PiecewiseLegendre:
             return result
         result = output_array(out, (len(orders),) + at.shape + self._shape)
         if result.size:
-            degree, stacked = self._stacked(tuple(orders))
+            degree, stacked, stacked_by_interval = self._stacked(tuple(orders))
+            stack = len(orders) * columns
+            at = apart_from(at, result)
+            in_place = self._extrapolate in ("clamp", "raise") and (
+                columns >= 2 or len(orders) * (degree + 1) <= _PLANE_TERMS
+            )
+            if in_place:
+                # Each order's results in a plane of their own: the result's
+                # own layout, written in one pass over the times.
+                _kernels.evaluate(
+                    degree,
+                    self._n_t,
+                    self._T,
+                    stacked_by_interval,
+                    stack,
+                    True,
+                    at,
+                    result,
+                    False,
+                    len(orders),
+                )
+                return result
             by_time = numpy.empty(at.shape + (len(orders), columns), dtype=numpy.float64)
-            self._evaluate(degree, stacked, len(orders) * columns, at, by_time)
+            self._evaluate(degree, stacked, stack, at, by_time)
             numpy.copyto(
                 result.reshape((len(orders),) + at.shape + (columns,)),
                 numpy.moveaxis(by_time, -2, 0),

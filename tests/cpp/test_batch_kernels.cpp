@@ -4,6 +4,7 @@
 // precondition checks and cancellation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -167,6 +168,113 @@ INSTANTIATE_TEST_SUITE_P(Grids, BatchGrids,
                                            Grid{3, 10, 1.0}, Grid{4, 7, 0.3}, Grid{7, 5, -2.0},
                                            Grid{12, 4, 1e-3}, Grid{20, 3, 7.0}, Grid{3, 2, inf},
                                            Grid{2, 3, 0.0}),
+                         [](const ::testing::TestParamInfo<Grid>& info) {
+                             return "degree" + std::to_string(info.param.degree) + "_n_t" +
+                                    std::to_string(info.param.n_t) + "_grid" +
+                                    std::to_string(info.index);
+                         });
+
+/// Times in runs: the awkward times in ascending order, each five times over
+/// (whole blocks in one interval), an ascending sweep and the same reversed,
+/// then NaN; what the location's cache of the last interval sees.
+std::vector<double> ordered_times(const LegendreBasis& basis) {
+    std::vector<double> times;
+    for (const double t : awkward_times(basis)) {
+        if (!std::isnan(t)) {
+            times.push_back(t);
+        }
+    }
+    std::sort(times.begin(), times.end());
+    std::vector<double> runs;
+    for (const double t : times) {
+        runs.insert(runs.end(), 5, t);
+    }
+    const std::size_t sweep = 16 * std::size_t{basis.n_t} + 3;
+    for (std::size_t j = 0; j <= sweep; ++j) {
+        runs.push_back(basis.T * static_cast<double>(j) / static_cast<double>(sweep));
+    }
+    for (std::size_t j = 0; j <= sweep; ++j) {
+        runs.push_back(basis.T * static_cast<double>(sweep - j) / static_cast<double>(sweep));
+    }
+    runs.push_back(nan);
+    return runs;
+}
+
+class BatchOrderedGrids : public ::testing::TestWithParam<Grid> {};
+
+TEST_P(BatchOrderedGrids, TimesInRunsAndEveryColumnCountKeepTheEvaluatorsBits) {
+    const LegendreBasis basis{GetParam().degree, GetParam().n_t, GetParam().T};
+    const std::vector<double> times = ordered_times(basis);
+    for (const std::size_t columns : {1, 2, 3, 4, 5, 9}) {
+        for (const auto order :
+             {batch::CoefficientOrder::flat, batch::CoefficientOrder::by_interval}) {
+            const std::vector<double> rows =
+                random_values(coefficient_count(basis) * columns, columns + 7);
+            const batch::ExpansionColumns expansions{basis, rows, columns, order};
+            std::vector<double> values(times.size() * columns);
+            std::vector<double> derivatives(times.size() * columns);
+            batch::evaluate_expansions(expansions, times, values);
+            batch::evaluate_expansion_derivatives(expansions, times, derivatives);
+            for (std::size_t e = 0; e < columns; ++e) {
+                const CoefficientStore store =
+                    store_with(basis, column_in_flat_layout(basis, rows, columns, e, order));
+                for (std::size_t j = 0; j < times.size(); ++j) {
+                    expect_same_bits(values[j * columns + e], evaluate_at(store, times[j]), "value",
+                                     times[j]);
+                    expect_same_bits(derivatives[j * columns + e],
+                                     evaluate_derivative_at(store, times[j]), "derivative",
+                                     times[j]);
+                }
+            }
+        }
+    }
+}
+
+TEST_P(BatchOrderedGrids, PlanesHoldTheColumnsOfEachGroupAndNothingElse) {
+    const LegendreBasis basis{GetParam().degree, GetParam().n_t, GetParam().T};
+    const std::vector<double> times = ordered_times(basis);
+    const std::size_t columns = 6;
+    const std::vector<double> rows = random_values(coefficient_count(basis) * columns, 3);
+    std::vector<double> whole(times.size() * columns);
+    batch::evaluate_expansions({basis, rows, columns}, times, whole);
+    for (const std::size_t planes : {2, 3, 6}) {
+        const std::size_t width = columns / planes;
+        // Two spare values between the planes, which must stay untouched.
+        const std::size_t plane_stride = times.size() * width + 2;
+        std::vector<double> out(planes * plane_stride, 42.0);
+        batch::evaluate_expansions({basis, rows, columns, {}, 0, planes, plane_stride}, times, out);
+        for (std::size_t p = 0; p < planes; ++p) {
+            for (std::size_t j = 0; j < times.size(); ++j) {
+                for (std::size_t c = 0; c < width; ++c) {
+                    const double got = out[p * plane_stride + j * width + c];
+                    expect_same_bits(got, whole[j * columns + p * width + c], "plane", times[j]);
+                }
+            }
+            EXPECT_EQ(out[p * plane_stride + times.size() * width], 42.0);
+            EXPECT_EQ(out[p * plane_stride + times.size() * width + 1], 42.0);
+        }
+    }
+    // A plane count that does not divide the columns, planes beside a window,
+    // and a last plane that would end beyond `out` fail before any work.
+    std::vector<double> out(times.size() * columns);
+    const auto planes_message = [&](std::size_t planes, std::size_t stride,
+                                    std::size_t plane_stride) {
+        return message_of([&] {
+            batch::evaluate_expansions({basis, rows, columns, {}, stride, planes, plane_stride},
+                                       times, out);
+        });
+    };
+    EXPECT_EQ(planes_message(4, 0, times.size()), "batch kernel: wrong buffer size");
+    EXPECT_EQ(planes_message(2, 7, times.size() * 3), "batch kernel: wrong buffer size");
+    EXPECT_EQ(planes_message(2, 0, times.size() * 3 + 1), "batch kernel: wrong buffer size");
+    EXPECT_EQ(planes_message(2, 0, times.size() * 3 - 1), "batch kernel: wrong buffer size");
+    EXPECT_EQ(planes_message(2, 0, times.size() * 3), "<no failure>");
+}
+
+INSTANTIATE_TEST_SUITE_P(Grids, BatchOrderedGrids,
+                         ::testing::Values(Grid{0, 3, 3.0}, Grid{1, 4, 1.0}, Grid{2, 3, 0.3},
+                                           Grid{3, 25, 1.0}, Grid{4, 7, 7.5}, Grid{5, 6, 0.7},
+                                           Grid{6, 5, 1e-3}, Grid{3, 1, 2.0}, Grid{3, 3, -2.0}),
                          [](const ::testing::TestParamInfo<Grid>& info) {
                              return "degree" + std::to_string(info.param.degree) + "_n_t" +
                                     std::to_string(info.param.n_t) + "_grid" +

@@ -26,12 +26,20 @@ enum class CoefficientOrder {
 /// table: row r starts at values[r * stride], and the results of time j at
 /// out[j * stride]; a stride of 0 means `columns`. A window has at least two
 /// columns. Points into memory owned elsewhere.
+///
+/// With `planes` above 1 (no window), the columns form `planes` groups of
+/// width = columns / planes, and each group's results fill a plane of their
+/// own: the result of time j and column p * width + c at
+/// out[p * plane_stride + j * width + c] (plane_stride >= times * width), as
+/// for a result of shape (planes, times, width).
 struct ExpansionColumns {
     LegendreBasis basis;
     std::span<const double> values;
     std::size_t columns = 1;
     CoefficientOrder order = CoefficientOrder::flat;
     std::size_t stride = 0;
+    std::size_t planes = 1;
+    std::size_t plane_stride = 0;
 
     /// Elements between the starts of neighbouring rows.
     [[nodiscard]] std::size_t row_stride() const noexcept { return stride == 0 ? columns : stride; }
@@ -47,7 +55,8 @@ struct ExpansionColumns {
 /// with "batch kernel: n_t must be 1 to 2147483647" and with "batch kernel:
 /// wrong buffer size" unless columns >= 1, values.size() == N * columns and
 /// out.size() == times.size() * columns (for a window: the last row ends
-/// within each span).
+/// within each span; with planes: columns is a multiple of planes, and the
+/// last plane ends within `out`).
 void evaluate_expansions(const ExpansionColumns& expansions, std::span<const double> times,
                          std::span<double> out);
 

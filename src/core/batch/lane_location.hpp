@@ -4,9 +4,11 @@
 // locate_interval.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <span>
 
 #include "legendre/legendre_basis.hpp"
@@ -84,6 +86,85 @@ struct LaneLocations {
     xi = xi < -1.0 ? broadcast(-1.0) : xi;
     xi = xi > 1.0 ? broadcast(1.0) : xi;
     return {k, xi};
+}
+
+/// The last interval that a whole block of times fell into, with the range of
+/// times that surely fall into it too, so that times in order locate without
+/// the division t / w. For a time t in [low, high) the quotient q = t / w
+/// rounds to at least k and below k + 1 (to at most k + 1's predecessor):
+/// low lies above k * w and high below pred(k + 1) * w, each by a step of one
+/// unit in the last place past the rounded product, and rounding is monotone.
+/// The first interval takes every time below high (q below 1 counts as 0),
+/// the last every time from low on (q clamps to n_t - 1). NaN is in no range.
+struct IntervalCache {
+    double low = std::numeric_limits<double>::quiet_NaN();
+    double high = std::numeric_limits<double>::quiet_NaN();
+    LaneIndices k{};
+    /// -(a + b) / 2 and b - a of interval k, as locate_lanes forms them.
+    double minus_midpoint = 0.0;
+    double rounded_width = 0.0;
+};
+
+/// The next double above a positive finite x (+inf's successor is NaN).
+[[nodiscard, gnu::always_inline]] inline double next_up(double x) {
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) + 1);
+}
+
+/// The next double below a positive x (0's predecessor is NaN).
+[[nodiscard, gnu::always_inline]] inline double next_down(double x) {
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(x) - 1);
+}
+
+/// The cache for interval k of the grid of `basis`, w = interval_width(basis)
+/// finite and positive.
+[[nodiscard, gnu::always_inline]] inline IntervalCache cache_interval(const LegendreBasis& basis,
+                                                                      double w, std::int32_t k) {
+    IntervalCache cache;
+    const auto index = static_cast<double>(k);
+    const double a = index * w;
+    const double b = w + a;
+    const double bounds_sum = a + b;
+    cache.minus_midpoint = bounds_sum * -0.5;
+    cache.rounded_width = b - a;
+    cache.low = k == 0 ? -std::numeric_limits<double>::infinity() : next_up(a);
+    const double below_next = next_down(index + 1.0);
+    const double high_product = below_next * w;
+    cache.high = static_cast<index_t>(k) + 1 == basis.n_t ? std::numeric_limits<double>::infinity()
+                                                          : next_down(high_product);
+    for (std::size_t l = 0; l < block_lanes; ++l) {
+        cache.k[l] = k;
+    }
+    return cache;
+}
+
+/// locate_lanes, bit for bit, for a block all of whose times lie in the range
+/// of `cache` (the interval's xi formed with the same steps), or else by
+/// locate_lanes itself; a block that falls whole into one interval then
+/// becomes the cache. `w` must be finite and positive.
+[[nodiscard, gnu::always_inline]] inline LaneLocations locate_lanes_in_order(
+    const LegendreBasis& basis, double w, LaneDoubles t, IntervalCache& cache) {
+    const auto inside = (t >= cache.low) & (t < cache.high);
+    bool all_inside = true;
+    for (std::size_t l = 0; l < block_lanes; ++l) {
+        all_inside = all_inside && inside[l] != 0;
+    }
+    if (all_inside) {
+        LaneDoubles xi = t + cache.minus_midpoint;
+        xi = xi + xi;
+        xi = xi / cache.rounded_width;
+        xi = xi < -1.0 ? broadcast(-1.0) : xi;
+        xi = xi > 1.0 ? broadcast(1.0) : xi;
+        return {cache.k, xi};
+    }
+    const LaneLocations at = locate_lanes(basis, w, t);
+    bool one_interval = true;
+    for (std::size_t l = 1; l < block_lanes; ++l) {
+        one_interval = one_interval && at.k[l] == at.k[0];
+    }
+    if (one_interval) {
+        cache = cache_interval(basis, w, at.k[0]);
+    }
+    return at;
 }
 
 /// The times first ... first + block_lanes - 1 as lanes; past the end of

@@ -35,7 +35,9 @@ struct LegendreLanes {
     double degree = 0.0;
 
     /// Starts at degree 0.
-    explicit LegendreLanes(LaneDoubles points) : xi(points) {}
+    [[gnu::always_inline]] explicit LegendreLanes(LaneDoubles points) : xi(points) {}
+    /// Starts at degree 0 with every point 0.0 (a placeholder to assign to).
+    [[gnu::always_inline]] LegendreLanes() : LegendreLanes(broadcast(0.0)) {}
 
     /// Moves every lane from degree n to n + 1:
     ///   u = (2n + 1) * xi;  u = u * P_n;  v = P_{n-1} * n;
@@ -77,8 +79,10 @@ struct LegendreDerivativeLanes {
     LaneDoubles current = broadcast(0.0);
 
     /// Starts at degree 0.
-    explicit LegendreDerivativeLanes(LaneDoubles points)
+    [[gnu::always_inline]] explicit LegendreDerivativeLanes(LaneDoubles points)
         : values(points), s(points * points - 1.0), denominator(s + 1e-15) {}
+    /// Starts at degree 0 with every point 0.0 (a placeholder to assign to).
+    [[gnu::always_inline]] LegendreDerivativeLanes() : LegendreDerivativeLanes(broadcast(0.0)) {}
 
     /// Moves every lane from degree n to n + 1.
     [[gnu::always_inline]] void advance() {
