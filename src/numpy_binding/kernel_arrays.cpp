@@ -3,8 +3,10 @@
 #include "kernel_arrays.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "pending_error.hpp"
 
@@ -13,6 +15,51 @@ namespace {
 
 // numpy.ndarray, recorded at import; the module holds NumPy alive.
 PyObject* array_type = nullptr;
+// numpy.ndarray.base, a getset descriptor: read through its C getter, it gives
+// the base of an array of any class without running Python code.
+PyObject* base_descriptor = nullptr;
+// Views of views that a check follows at most; NumPy collapses its own chains
+// to one or two links.
+constexpr int max_base_depth = 64;
+
+// The bytes that a buffer's items span, [low, high); empty if it has none.
+struct Extent {
+    std::uintptr_t low;
+    std::uintptr_t high;
+};
+
+Extent extent_of(const Py_buffer& view) {
+    const auto start = reinterpret_cast<std::uintptr_t>(view.buf);
+    if (view.strides == nullptr || view.shape == nullptr) {
+        return {start, start + static_cast<std::uintptr_t>(view.len)};
+    }
+    std::intptr_t low = 0;
+    std::intptr_t high = view.itemsize;
+    for (int d = 0; d < view.ndim; ++d) {
+        if (view.shape[d] == 0) {
+            return {start, start};
+        }
+        const std::intptr_t reach = (view.shape[d] - 1) * view.strides[d];
+        (reach < 0 ? low : high) += reach;
+    }
+    return {start + static_cast<std::uintptr_t>(low), start + static_cast<std::uintptr_t>(high)};
+}
+
+// Whether exporting `object`'s buffer runs no Python code: a built-in or
+// extension type's export, or NumPy's own export inherited by an ndarray
+// subclass defined in Python (one with __buffer__ is left unchecked).
+bool exports_natively(PyObject* object) {
+    PyTypeObject* type = Py_TYPE(object);
+    if (type->tp_as_buffer == nullptr || type->tp_as_buffer->bf_getbuffer == nullptr) {
+        return false;
+    }
+    if (!PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) {
+        return true;
+    }
+    auto* const array = reinterpret_cast<PyTypeObject*>(array_type);
+    return PyObject_TypeCheck(object, array) != 0 &&
+           type->tp_as_buffer->bf_getbuffer == array->tp_as_buffer->bf_getbuffer;
+}
 
 // Whether a buffer's struct format names the element kind: "d" for float64,
 // "i" for int32, "l" or "q" for int64 (an optional native-order '@' or '='
@@ -36,12 +83,21 @@ bool format_matches(const Py_buffer& view, ElementKind kind) {
 
 }  // namespace
 
-void set_array_type(PyObject* type) noexcept {
-    if (array_type == nullptr) {
-        array_type = type;
-    } else {
-        Py_DECREF(type);
+void set_array_type(PyObject* type) {
+    binding::PyRef owned = binding::PyRef::steal(type);
+    if (array_type != nullptr) {
+        return;
     }
+    binding::PyRef base = binding::PyRef::steal(PyObject_GetAttrString(type, "base"));
+    if (!base) {
+        throw PythonErrorPending{};
+    }
+    if (PyObject_TypeCheck(base.get(), &PyGetSetDescr_Type) == 0) {
+        raise_python_error(PyExc_ImportError,
+                           "pwpoly_numpy: numpy.ndarray.base is not the attribute NumPy defines");
+    }
+    array_type = owned.release();
+    base_descriptor = base.release();
 }
 
 KernelArray::KernelArray(PyObject* object, ElementKind kind, bool writable, const char* name)
@@ -54,6 +110,7 @@ KernelArray::KernelArray(PyObject* object, ElementKind kind, bool writable, cons
     export_buffer();
     buffer_ = view_.buf;
     length_ = static_cast<std::size_t>(view_.len);
+    check_bases(true);
 }
 
 void KernelArray::export_buffer() {
@@ -70,6 +127,14 @@ void KernelArray::export_buffer() {
     }
 }
 
+void KernelArray::report_moved() const {
+    PyErr_Format(PyExc_RuntimeError,
+                 "pwpoly_numpy: the array of argument '%s' (or an array it is a view of) was "
+                 "resized or given new memory while the call ran (by a signal handler or a "
+                 "finalizer); the call is abandoned",
+                 name_);
+}
+
 void KernelArray::hold() {
     if (held_) {
         return;
@@ -77,12 +142,64 @@ void KernelArray::hold() {
     export_buffer();
     if (view_.buf != buffer_ || static_cast<std::size_t>(view_.len) != length_) {
         release();
-        PyErr_Format(PyExc_RuntimeError,
-                     "pwpoly_numpy: the array of argument '%s' was resized or given new memory "
-                     "while the call ran (by a signal handler or a finalizer); the call is "
-                     "abandoned",
-                     name_);
+        report_moved();
         throw PythonErrorPending{};
+    }
+    check_bases(false);
+}
+
+void KernelArray::check_bases(bool first) {
+    if (length_ == 0) {
+        return;
+    }
+    const auto low = reinterpret_cast<std::uintptr_t>(buffer_);
+    const std::uintptr_t high = low + length_;
+    const descrgetfunc get_base = Py_TYPE(base_descriptor)->tp_descr_get;
+    auto* const array = reinterpret_cast<PyTypeObject*>(array_type);
+    binding::PyRef current = binding::PyRef::borrow(object_.get());
+    for (int depth = 0; depth < max_base_depth; ++depth) {
+        binding::PyRef base = binding::PyRef::steal(
+            get_base(base_descriptor, current.get(), reinterpret_cast<PyObject*>(array)));
+        if (!base) {
+            throw PythonErrorPending{};
+        }
+        if (base.get() == Py_None) {
+            return;
+        }
+        const bool is_array = PyObject_TypeCheck(base.get(), array) != 0;
+        bool covered = true;
+        if (exports_natively(base.get())) {
+            Py_buffer view{};
+            if (PyObject_GetBuffer(base.get(), &view, PyBUF_STRIDES) == 0) {
+                const Extent extent = extent_of(view);
+                PyBuffer_Release(&view);
+                covered = extent.low <= low && high <= extent.high;
+            } else {
+                // An array of a dtype with no buffer format cannot be
+                // checked; any other object that no longer exports (a
+                // released memoryview, a closed mmap) has let its memory go.
+                PyErr_Clear();
+                covered = is_array;
+            }
+        }
+        if (!covered) {
+            release();
+            if (first) {
+                PyErr_Format(PyExc_RuntimeError,
+                             "pwpoly_numpy: the array of argument '%s' is a view of memory that "
+                             "was freed or resized since the view was made (by ndarray.resize "
+                             "with refcheck=False, ndarray.__setstate__ or a released buffer); "
+                             "the call is refused",
+                             name_);
+            } else {
+                report_moved();
+            }
+            throw PythonErrorPending{};
+        }
+        if (!is_array) {
+            return;
+        }
+        current = std::move(base);
     }
 }
 

@@ -24,7 +24,10 @@ enum class ElementKind { float64, int32, int64 };
 /// before any Python code runs: NumPy does not keep an exported array from
 /// being resized or given new memory, so no pointer into it may live across
 /// Python code. Each hold after the first checks that the array still has the
-/// memory, size and layout of the first. Hold and release need the lock.
+/// memory, size and layout of the first; every hold checks that each object
+/// the array is a view of (its chain of bases) still has memory that covers
+/// the array's, since a view keeps its pointer when the memory under it is
+/// freed. Hold and release need the lock.
 class KernelArray {
 public:
     /// Checks and holds `object`; throws PythonErrorPending with TypeError
@@ -53,6 +56,8 @@ public:
 
 private:
     void export_buffer();
+    void check_bases(bool first);
+    void report_moved() const;
 
     binding::PyRef object_;
     ElementKind kind_;
@@ -65,9 +70,10 @@ private:
 };
 
 /// Records numpy.ndarray, the only type a kernel takes arrays of, taking over
-/// the reference (the first one recorded is kept for the process); called at
-/// import, with the lock held.
-void set_array_type(PyObject* type) noexcept;
+/// the reference (the first one recorded is kept for the process), and the
+/// descriptor of its `base` attribute; called at import, with the lock held.
+/// Throws PythonErrorPending if the descriptor cannot be had.
+void set_array_type(PyObject* type);
 
 /// None, the result of every kernel entry.
 [[nodiscard]] inline binding::PyRef none() { return binding::PyRef::borrow(Py_None); }

@@ -8,6 +8,7 @@
 
 #include "batch/basis_rows.hpp"
 #include "batch/batch_checks.hpp"
+#include "batch/coefficient_order.hpp"
 #include "batch/expansion_batch.hpp"
 #include "batch/lagrange_arrays.hpp"
 #include "kernel_arrays.hpp"
@@ -151,6 +152,31 @@ PyObject* evaluate_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t
                                  derivative);
             }
         });
+        return none();
+    });
+}
+
+// order_by_interval(degree, n_t, columns, flat, out)
+PyObject* order_by_interval_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) {
+    return kernel_entry([&] {
+        check_argument_count("order_by_interval", nargs, 5);
+        const index_t degree = unsigned_argument(args[0]);
+        const index_t n_t = unsigned_argument(args[1]);
+        const LegendreBasis basis{degree, n_t, 1.0};
+        const std::size_t columns = size_argument(args[2]);
+        KernelArray flat(args[3], ElementKind::float64, false, "flat");
+        KernelArray out(args[4], ElementKind::float64, true, "out");
+        require_batch_grid(basis, "order_by_interval");
+        const std::span<const double> rows = flat.elements<const double>();
+        const std::span<double> reordered = out.elements<double>();
+        require(columns >= 1 && product_equals(coefficient_count(basis), columns, rows.size()) &&
+                    reordered.size() == rows.size(),
+                "order_by_interval", "wrong array sizes");
+        KernelRun run{&flat, &out};
+        run.over(n_t, work_of(coefficients_per_interval(basis), columns),
+                 [&](std::size_t first, std::size_t last) {
+                     batch::order_by_interval(basis, columns, rows, reordered, first, last);
+                 });
         return none();
     });
 }

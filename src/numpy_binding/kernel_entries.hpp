@@ -17,6 +17,13 @@ namespace pwpoly::numpy_binding {
 /// at once.
 PyObject* evaluate_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
+/// order_by_interval(degree, n_t, columns, flat, out): fills `out` with the
+/// N rows of `columns` float64 coefficients of `flat` (in the flat order)
+/// ordered by interval (batch::order_by_interval); a copy whose reads the
+/// array checks guard, where NumPy's copy of a transposed view would read a
+/// view that a signal handler may have left without memory.
+PyObject* order_by_interval_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
 /// basis_rows(degree, n_t, T, times, derivative, data, indices, indptr, wide):
 /// fills the compressed-row arrays of the basis matrix (batch::fill_basis_rows),
 /// with int64 indices when `wide` is true, int32 otherwise.

@@ -60,7 +60,6 @@ from pwpoly_numpy._arguments import (
     flag,
     float64_input,
     output_array,
-    private_float64,
     real,
     real_array,
     sparse_module,
@@ -143,15 +142,20 @@ def _evaluate(
     result = output_array(out, at.shape + given.shape[1:])
     if result.size == 0:
         return result
+    # The kernels read the coefficients in any shape of N * columns values.
     # Many more times than coefficients: the coefficients of each interval
     # side by side (a private copy, one pass over them), so that a time reads
     # one or two cache lines of them rather than degree + 1 lines spread over
-    # the whole table.
+    # the whole table. A kernel reorders them: NumPy's copy of a transposed
+    # view made here could read memory that a signal handler freed meanwhile.
+    rows = float64_input(given, "coefficients")
     by_interval = at.size >= 4 * count
     if by_interval:
-        rows = private_float64(given.reshape(degree_ + 1, n_t_, columns).transpose(1, 0, 2))
+        ordered = numpy.empty(count * columns, dtype=numpy.float64)
+        _kernels.order_by_interval(degree_, n_t_, columns, rows, ordered)
+        rows = ordered
     else:
-        rows = apart_from(float64_input(given.reshape(count, columns), "coefficients"), result)
+        rows = apart_from(rows, result)
     at = apart_from(at, result)
     _kernels.evaluate(degree_, n_t_, end, rows, columns, by_interval, at, result, derivative)
     return result

@@ -16,6 +16,7 @@ def evaluate(
     planes: int = ...,
     /,
 ) -> None: ...
+def order_by_interval(degree: int, n_t: int, columns: int, flat: Any, out: Any, /) -> None: ...
 def basis_rows(
     degree: int,
     n_t: int,

@@ -49,11 +49,18 @@ _CACHE_LIMIT = 32
 """Most derivative series (single orders and stacks of orders) an object keeps."""
 
 
-def _frozen(array: npt.ArrayLike) -> FloatArray:
-    """A read-only C-contiguous float64 array with the values of `array`,
-    over an immutable bytes object: no code can make it writable again."""
+def _frozen(array: npt.ArrayLike, shape: tuple[int, ...] | None = None) -> FloatArray:
+    """A read-only C-contiguous float64 array with the values of `array`
+    (reshaped to `shape`, if given), over an immutable bytes object: no code
+    can make it writable again, nor free or resize its memory.
+
+    The copy reads `array` itself: pass the array, not a view of it made for
+    the occasion, since a signal handler that runs before the copy may free
+    an array's memory (ndarray.resize with refcheck=False) and leave such a
+    view pointing at nothing; views of the frozen result are safe."""
     data = numpy.ascontiguousarray(array, dtype=numpy.float64)
-    return numpy.frombuffer(data.tobytes(), dtype=numpy.float64).reshape(data.shape)
+    frozen = numpy.frombuffer(data.tobytes(), dtype=numpy.float64)
+    return frozen.reshape(data.shape if shape is None else shape)
 
 
 def _check_grid(degree: object, n_t: object, T: object) -> tuple[int, int, float, int]:
@@ -414,7 +421,7 @@ class PiecewiseLegendre:
             for j, nu in enumerate(orders):
                 degree, flat = self._series(nu)
                 stacked[: flat.shape[0], j, :] = flat
-            flat_rows = _frozen(stacked.reshape(stacked.shape[0], -1))
+            flat_rows = _frozen(stacked, (self._n_t * (top + 1), len(orders) * self._columns))
             return top, flat_rows, _by_interval_rows(flat_rows, top, self._n_t)
 
         return self._cached(("stacked", orders), make)
@@ -553,7 +560,7 @@ class PiecewiseLegendre:
                 _kernels.integrate_pieces(current, self._n_t, self._T, series, columns, pieces)
                 _kernels.join_pieces(current, self._n_t, self._T, series, columns, pieces)
             series = pieces
-        return self._like(degree, _frozen(series.reshape((series.shape[0],) + self._shape)))
+        return self._like(degree, _frozen(series, (self._n_t * (degree + 1),) + self._shape))
 
     def integrate(self, a: float, b: float) -> FloatArray:
         """The integral from `a` to `b` (both in [0, T]; a > b gives the
@@ -647,11 +654,11 @@ class PiecewiseLegendre:
                 n_t,
                 transformation.weights,
                 transformation.node_step,
-                float64_input(given.reshape(nodes, columns), name),
+                float64_input(given, name),
                 columns,
                 out,
             )
-        return cls._build(degree, n_t, T, _frozen(out.reshape((out.shape[0],) + shape)), policy)
+        return cls._build(degree, n_t, T, _frozen(out, (n_t * (degree + 1),) + shape), policy)
 
     @classmethod
     def interpolate(

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "batch/basis_rows.hpp"
+#include "batch/coefficient_order.hpp"
 #include "batch/expansion_batch.hpp"
 #include "batch/lagrange_arrays.hpp"
 #include "core_test_helpers.hpp"
@@ -381,6 +382,34 @@ TEST(BatchChecks, MismatchedBuffersAndEmptyGridsFailBeforeAnyWork) {
     EXPECT_EQ(window(2, 3, 2), "batch kernel: wrong buffer size");
     EXPECT_EQ(window(2, 1, 0), "batch kernel: wrong buffer size");
     EXPECT_EQ(window(2, 3, 1), "<no failure>");
+}
+
+TEST(BatchOrder, ReorderingByIntervalInPiecesMovesEveryRowOnce) {
+    // degree 2, n_t 3, two columns: flat row k + 3 i holds (10 k + i, -(10 k + i)).
+    const LegendreBasis basis{2, 3, 1.0};
+    std::vector<double> flat(std::size_t{9} * 2);
+    for (std::size_t k = 0; k < 3; ++k) {
+        for (std::size_t i = 0; i < 3; ++i) {
+            flat[(k + 3 * i) * 2] = static_cast<double>(10 * k + i);
+            flat[(k + 3 * i) * 2 + 1] = -static_cast<double>(10 * k + i);
+        }
+    }
+    std::vector<double> ordered(flat.size(), nan);
+    batch::order_by_interval(basis, 2, flat, ordered, 0, 1);
+    batch::order_by_interval(basis, 2, flat, ordered, 1, 3);
+    for (std::size_t row = 0; row < 9; ++row) {
+        const double expected = static_cast<double>(10 * (row / 3) + row % 3);
+        EXPECT_EQ(ordered[row * 2], expected);
+        EXPECT_EQ(ordered[row * 2 + 1], -expected);
+    }
+    const auto order = [&](std::size_t columns, std::size_t first, std::size_t last) {
+        return message_of(
+            [&] { batch::order_by_interval(basis, columns, flat, ordered, first, last); });
+    };
+    EXPECT_EQ(order(3, 0, 3), "batch kernel: wrong buffer size");
+    EXPECT_EQ(order(0, 0, 3), "batch kernel: wrong buffer size");
+    EXPECT_EQ(order(2, 2, 4), "batch kernel: wrong buffer size");
+    EXPECT_EQ(order(2, 2, 1), "batch kernel: wrong buffer size");
 }
 
 TEST(BatchPieces, PiecesAndWindowsGiveTheBitsOfTheWholeCall) {

@@ -95,6 +95,84 @@ def test_a_handler_that_frees_the_arrays_ends_the_call_cleanly(call, action):
         assert "wrong array size" in outcome or "expected shape" in outcome, outcome
 
 
+# Calls whose array arguments are views: a view keeps its pointer when a
+# handler frees the memory of the array it is a view of.
+VIEW_CALLS = {
+    "times": "pwpoly_numpy.evaluate(30, 250, 1.0, numpy.ones(7750), times[1:])",
+    "coefficients, times": (
+        "pwpoly_numpy.evaluate(30, 250, 1.0, numpy.ones((7751, 4))[1:], times[1:2_000_000])"
+    ),
+    "out": (
+        "pwpoly_numpy.evaluate(30, 250, 1.0, numpy.ones(7750), times[:999_999], "
+        "out=numpy.empty(1_000_000)[1:])"
+    ),
+    "object": (
+        "pwpoly_numpy.PiecewiseLegendre(30, 250, 1.0, numpy.ones(7750))"
+        "(times[1:], nu=[0, 1, 2])"
+    ),
+}
+
+
+@pytest.mark.parametrize("call", VIEW_CALLS.values(), ids=VIEW_CALLS.keys())
+def test_a_handler_that_frees_what_a_view_shows_ends_the_call_cleanly(call):
+    result = run_python(
+        SETUP
+        + textwrap.dedent(
+            f"""
+        def handler(signum, frame):
+            while frame is not None:
+                for value in list(frame.f_locals.values()):
+                    if (isinstance(value, numpy.ndarray) and value.flags.owndata
+                            and value.size > 1000):
+                        try:
+                            value.resize(0, refcheck=False)
+                        except ValueError:
+                            pass
+                frame = frame.f_back
+        signal.signal(signal.SIGALRM, handler)
+        signal.setitimer(signal.ITIMER_REAL, 0.01, 0.005)
+        try:
+            {call}
+            outcome = "finished"
+        except Exception as error:
+            outcome = f"{{type(error).__name__}}: {{error}}"
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        print(outcome)
+        print(pwpoly_numpy.evaluate(1, 1, 1.0, [1.0, 2.0], [0.0, 1.0]).tolist())
+        """
+        ),
+        timeout=120,
+    )
+    assert result.returncode == 0, result.stderr[-3000:]
+    outcome, after = result.stdout.splitlines()
+    assert after == "[-1.0, 3.0]"
+    assert outcome.startswith(("RuntimeError", "ValueError", "finished")), outcome
+    if outcome.startswith("RuntimeError"):
+        assert "(or an array it is a view of) was resized" in outcome or (
+            "is a view of memory that was freed" in outcome
+        ), outcome
+
+
+def test_a_view_of_freed_memory_is_refused():
+    numpy = pytest.importorskip("numpy")
+    import pwpoly_numpy
+
+    out = numpy.empty(999)
+    whole = numpy.linspace(0.0, 1.0, 1000).copy()
+    times = whole[1:]
+    whole.resize(0, refcheck=False)
+    with pytest.raises(RuntimeError, match="argument 'times' is a view of memory that was freed"):
+        pwpoly_numpy.evaluate(3, 10, 1.0, numpy.ones(40), times, out=out)
+    # What NumPy allows to be unchecked still works: a base of a dtype that
+    # has no buffer format, and a masked array's data.
+    stamps = numpy.zeros(1000, dtype="M8[s]").view(numpy.float64)
+    assert not pwpoly_numpy.evaluate(3, 10, 1.0, numpy.ones(40), stamps).any()
+    masked = numpy.ma.masked_array(numpy.linspace(0.0, 1.0, 1000))
+    data = numpy.asarray(masked)[1:]
+    expected = pwpoly_numpy.evaluate(1, 1, 1.0, [0.5, 0.5], data.copy())
+    assert (pwpoly_numpy.evaluate(1, 1, 1.0, [0.5, 0.5], data) == expected).all()
+
+
 # The calls above at a tenth of their size.
 SMALLER_CALLS = {
     "evaluate": "pwpoly_numpy.evaluate(30, 250, 1.0, numpy.ones(7750), times[:600_000])",
