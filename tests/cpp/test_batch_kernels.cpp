@@ -398,7 +398,8 @@ TEST(BatchOrder, ReorderingByIntervalInPiecesMovesEveryRowOnce) {
     batch::order_by_interval(basis, 2, flat, ordered, 0, 1);
     batch::order_by_interval(basis, 2, flat, ordered, 1, 3);
     for (std::size_t row = 0; row < 9; ++row) {
-        const double expected = static_cast<double>(10 * (row / 3) + row % 3);
+        const std::size_t interval = row / 3;
+        const auto expected = static_cast<double>((10 * interval) + (row % 3));
         EXPECT_EQ(ordered[row * 2], expected);
         EXPECT_EQ(ordered[row * 2 + 1], -expected);
     }

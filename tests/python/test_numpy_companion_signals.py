@@ -107,8 +107,7 @@ VIEW_CALLS = {
         "out=numpy.empty(1_000_000)[1:])"
     ),
     "object": (
-        "pwpoly_numpy.PiecewiseLegendre(30, 250, 1.0, numpy.ones(7750))"
-        "(times[1:], nu=[0, 1, 2])"
+        "pwpoly_numpy.PiecewiseLegendre(30, 250, 1.0, numpy.ones(7750))(times[1:], nu=[0, 1, 2])"
     ),
 }
 
