@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <limits>
 
 #include "batch/batch_checks.hpp"
@@ -327,6 +328,110 @@ PWPOLY_INLINE_IN_KERNEL void sum_gathered(Lanes& lanes, std::uint64_t degree,
     }
 }
 
+// Vectors of columns that hold `M` columns.
+template <std::size_t M>
+constexpr std::size_t column_vectors = (M + block_lanes - 1) / block_lanes;
+
+// The sums of `M` columns at each lane's time: sums[l][v][e] for column
+// v * block_lanes + e.
+template <std::size_t M>
+using ColumnSums = std::array<std::array<LaneDoubles, column_vectors<M>>, block_lanes>;
+
+// The same for two to eight columns, vectors of the columns per lane: lane
+// l's M coefficients of a degree lie side by side, so they are read as one or
+// two short vectors instead of gathered across the lanes column by column.
+// The sum of each column is formed with the same steps as the lanes across
+// times form it. With `Whole` a vector is read whole, its lanes beyond the M
+// columns summed but never stored; otherwise element by element (at the end
+// of the table, where a whole vector would end beyond it: a short copy into
+// a vector would go through memory, and its load then stall).
+template <std::size_t M, bool Whole, class Lanes>
+PWPOLY_INLINE_IN_KERNEL void sum_column_vectors_with(Lanes& lanes, std::uint64_t degree,
+                                                     std::array<const double*, block_lanes> rows,
+                                                     std::size_t degree_step,
+                                                     ColumnSums<M>& sums) {
+    constexpr std::size_t vectors = column_vectors<M>;
+    for (std::size_t l = 0; l < block_lanes; ++l) {
+        for (std::size_t v = 0; v < vectors; ++v) {
+            sums[l][v] = broadcast(-0.0);
+        }
+    }
+    for (std::uint64_t i = 0; i <= degree; ++i) {
+        if (i != 0) {
+            lanes.advance();
+        }
+        for (std::size_t l = 0; l < block_lanes; ++l) {
+            for (std::size_t v = 0; v < vectors; ++v) {
+                const double* from = rows[l] + v * block_lanes;
+                LaneDoubles coefficients{};
+                if constexpr (Whole) {
+                    std::memcpy(&coefficients, from, sizeof coefficients);
+                } else {
+                    for (std::size_t e = 0; e < block_lanes && v * block_lanes + e < M; ++e) {
+                        coefficients[e] = from[e];
+                    }
+                }
+                const LaneDoubles terms = lanes.current[l] * coefficients;
+                sums[l][v] = sums[l][v] + terms;
+            }
+            rows[l] += degree_step;
+        }
+    }
+}
+
+// The vectors are read whole unless one would end beyond `end`, the end of
+// the table.
+template <std::size_t M, class Lanes>
+PWPOLY_INLINE_IN_KERNEL void sum_column_vectors(Lanes& lanes, std::uint64_t degree,
+                                                std::array<const double*, block_lanes> rows,
+                                                std::size_t degree_step, const double* end,
+                                                ColumnSums<M>& sums) {
+    constexpr std::size_t read = column_vectors<M> * block_lanes;
+    bool whole = true;
+    if constexpr (M < read) {
+        const std::size_t last_row = static_cast<std::size_t>(degree) * degree_step;
+        for (std::size_t l = 0; l < block_lanes; ++l) {
+            whole = whole && end - rows[l] >= static_cast<std::ptrdiff_t>(last_row + read);
+        }
+    }
+    if (whole) {
+        sum_column_vectors_with<M, true>(lanes, degree, rows, degree_step, sums);
+    } else {
+        sum_column_vectors_with<M, false>(lanes, degree, rows, degree_step, sums);
+    }
+}
+
+// Where column c of a time's results lies from the time's first result:
+// column c belongs to plane c / width.
+template <std::size_t M>
+std::array<std::size_t, M> column_offsets(const ResultLayout& results) {
+    std::array<std::size_t, M> offsets{};
+    for (std::size_t c = 0; c < M; ++c) {
+        const std::size_t plane = c / results.width;
+        offsets[c] = plane * results.plane_step + (c - plane * results.width);
+    }
+    return offsets;
+}
+
+// Writes finish(S) of `M` columns, vectors of columns per lane, for the
+// `count` times of the block that starts at time `first`.
+template <std::size_t M, class Finish>
+PWPOLY_INLINE_IN_KERNEL void store_column_vectors(const ColumnSums<M>& sums,
+                                                  const ResultLayout& results,
+                                                  const std::array<std::size_t, M>& offsets,
+                                                  std::size_t first, std::size_t count,
+                                                  Finish finish) {
+    for (std::size_t l = 0; l < count; ++l) {
+        double* out = results.base + (first + l) * results.time_step;
+        for (std::size_t v = 0; v < column_vectors<M>; ++v) {
+            const LaneDoubles columns = finish(sums[l][v]);
+            for (std::size_t e = 0; e < block_lanes && v * block_lanes + e < M; ++e) {
+                out[offsets[v * block_lanes + e]] = columns[e];
+            }
+        }
+    }
+}
+
 // Writes finish(S) of `M` columns for the `count` times of the block that
 // starts at time `first`; column c belongs to plane c / width.
 template <std::size_t M, class Finish>
@@ -366,6 +471,7 @@ PWPOLY_INLINE_IN_KERNEL void evaluate_few_columns(const ExpansionColumns& expans
     const std::size_t interval_step = steps.interval * stride;
     const std::size_t degree_step = steps.degree * stride;
     const double* values = expansions.values.data();
+    const std::array<std::size_t, M> offsets = column_offsets<M>(results);
     IntervalCache cache;
     CancellationCounter poll;
     std::array<LaneLocations, tile_blocks> tile{};
@@ -390,7 +496,16 @@ PWPOLY_INLINE_IN_KERNEL void evaluate_few_columns(const ExpansionColumns& expans
             for (std::size_t l = 0; l < block_lanes; ++l) {
                 rows[l] = values + static_cast<std::size_t>(k[l]) * interval_step;
             }
-            sum_gathered<M>(lanes, degree, rows, degree_step, sums);
+            if constexpr (M >= 2) {
+                ColumnSums<M> by_lane{};
+                sum_column_vectors<M>(lanes, degree, rows, degree_step,
+                                      values + expansions.values.size(), by_lane);
+                store_column_vectors<M>(by_lane, results, offsets, first,
+                                        std::min(block_lanes, times.size() - first), finish);
+                continue;
+            } else {
+                sum_gathered<M>(lanes, degree, rows, degree_step, sums);
+            }
         }
         store_block<M>(sums, results, first, std::min(block_lanes, times.size() - first), finish);
     }
@@ -421,11 +536,9 @@ PWPOLY_INLINE_IN_KERNEL void evaluate_columns_of_degree(const ExpansionColumns& 
     }
 }
 
-// Columns that evaluate_few_columns takes at most: beyond six, the sums no
-// longer fit the vector registers beside the recurrence, and a vector of
-// columns per time is quicker than gathering each column across the times of
-// a block.
-constexpr std::size_t few_columns = 6;
+// Columns that evaluate_few_columns takes at most: beyond eight, the sums of
+// a block's lanes no longer fit the vector registers beside the recurrence.
+constexpr std::size_t few_columns = 8;
 
 // One to few_columns columns (in one plane or several), lanes across times.
 template <class Lanes, class Finish>
@@ -443,8 +556,12 @@ PWPOLY_INLINE_IN_KERNEL void evaluate_several_columns(const ExpansionColumns& ex
             return evaluate_columns_of_degree<4, Lanes>(expansions, times, results, finish);
         case 5:
             return evaluate_columns_of_degree<5, Lanes>(expansions, times, results, finish);
-        default:
+        case 6:
             return evaluate_columns_of_degree<6, Lanes>(expansions, times, results, finish);
+        case 7:
+            return evaluate_columns_of_degree<7, Lanes>(expansions, times, results, finish);
+        default:
+            return evaluate_columns_of_degree<8, Lanes>(expansions, times, results, finish);
     }
 }
 
