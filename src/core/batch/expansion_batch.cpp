@@ -348,8 +348,7 @@ using ColumnSums = std::array<std::array<LaneDoubles, column_vectors<M>>, block_
 template <std::size_t M, bool Whole, class Lanes>
 PWPOLY_INLINE_IN_KERNEL void sum_column_vectors_with(Lanes& lanes, std::uint64_t degree,
                                                      std::array<const double*, block_lanes> rows,
-                                                     std::size_t degree_step,
-                                                     ColumnSums<M>& sums) {
+                                                     std::size_t degree_step, ColumnSums<M>& sums) {
     constexpr std::size_t vectors = column_vectors<M>;
     for (std::size_t l = 0; l < block_lanes; ++l) {
         for (std::size_t v = 0; v < vectors; ++v) {
