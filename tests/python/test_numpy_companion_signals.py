@@ -45,9 +45,11 @@ times = numpy.linspace(0.0, 1.0, 6_000_000)
 """
 
 
-@pytest.mark.parametrize("action", FREEING_HANDLERS.values(), ids=FREEING_HANDLERS.keys())
-@pytest.mark.parametrize("call", CALLS.values(), ids=CALLS.keys())
-def test_a_handler_that_frees_the_arrays_ends_the_call_cleanly(call, action):
+def beside_a_freeing_handler(call, action, which="value.size > 1000"):
+    """Runs `call` in a child while a handler, every 5 ms, runs `action` on
+    each array `value` for which `which` holds that it reaches through the
+    interrupted frames; returns the call's outcome, whether the handler freed
+    anything, and a small evaluation after it."""
     result = run_python(
         SETUP
         + textwrap.dedent(
@@ -56,7 +58,7 @@ def test_a_handler_that_frees_the_arrays_ends_the_call_cleanly(call, action):
         def handler(signum, frame):
             while frame is not None:
                 for name, value in list(frame.f_locals.items()):
-                    if isinstance(value, numpy.ndarray) and value.size > 1000:
+                    if isinstance(value, numpy.ndarray) and {which}:
                         try:
                             {action}
                             freed.append(name)
@@ -80,7 +82,13 @@ def test_a_handler_that_frees_the_arrays_ends_the_call_cleanly(call, action):
         timeout=120,
     )
     assert result.returncode == 0, result.stderr[-3000:]
-    outcome, freed, after = result.stdout.splitlines()
+    return result.stdout.splitlines()
+
+
+@pytest.mark.parametrize("action", FREEING_HANDLERS.values(), ids=FREEING_HANDLERS.keys())
+@pytest.mark.parametrize("call", CALLS.values(), ids=CALLS.keys())
+def test_a_handler_that_frees_the_arrays_ends_the_call_cleanly(call, action):
+    outcome, freed, after = beside_a_freeing_handler(call, action)
     assert after == "[-1.0, 3.0]"
     assert freed == "True"
     # Mostly the handler lands inside the kernel; where it landed before the
@@ -114,36 +122,9 @@ VIEW_CALLS = {
 
 @pytest.mark.parametrize("call", VIEW_CALLS.values(), ids=VIEW_CALLS.keys())
 def test_a_handler_that_frees_what_a_view_shows_ends_the_call_cleanly(call):
-    result = run_python(
-        SETUP
-        + textwrap.dedent(
-            f"""
-        def handler(signum, frame):
-            while frame is not None:
-                for value in list(frame.f_locals.values()):
-                    if (isinstance(value, numpy.ndarray) and value.flags.owndata
-                            and value.size > 1000):
-                        try:
-                            value.resize(0, refcheck=False)
-                        except ValueError:
-                            pass
-                frame = frame.f_back
-        signal.signal(signal.SIGALRM, handler)
-        signal.setitimer(signal.ITIMER_REAL, 0.01, 0.005)
-        try:
-            {call}
-            outcome = "finished"
-        except Exception as error:
-            outcome = f"{{type(error).__name__}}: {{error}}"
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        print(outcome)
-        print(pwpoly_numpy.evaluate(1, 1, 1.0, [1.0, 2.0], [0.0, 1.0]).tolist())
-        """
-        ),
-        timeout=120,
+    outcome, _, after = beside_a_freeing_handler(
+        call, "value.resize(0, refcheck=False)", "value.flags.owndata and value.size > 1000"
     )
-    assert result.returncode == 0, result.stderr[-3000:]
-    outcome, after = result.stdout.splitlines()
     assert after == "[-1.0, 3.0]"
     assert outcome.startswith(("RuntimeError", "ValueError", "finished")), outcome
     if outcome.startswith("RuntimeError"):
