@@ -462,7 +462,24 @@ def test_limits_match_pwpolys_exactly_at_the_edge():
     pwpoly_numpy.lagrange_points(0, 134217727, 1.0)
     with pytest.raises(ValueError):
         pwpoly_numpy.lagrange_points(0, 134217728, 1.0)
-    assert pwpoly_numpy.transformation_triplets(1, 67108863)[0].size == 268435452
+    # The largest transformation passes the size check and fails only for want
+    # of memory (6.4 GB of triplets); one interval more fails the check itself.
+    result = run_python(
+        """
+        import pwpoly_numpy
+        for n_t in (67108863, 67108864):
+            try:
+                pwpoly_numpy.transformation_triplets(1, n_t)
+            except (MemoryError, ValueError) as error:
+                print(type(error).__name__, str(error)[:60])
+        """,
+        env={"OPENBLAS_NUM_THREADS": "1"},
+        memory_limit=1536 << 20,
+    )
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert lines[0].startswith("MemoryError"), lines
+    assert lines[1].startswith("ValueError arguments 'degree' and 'n_t'"), lines
 
 
 def test_the_private_kernels_refuse_inconsistent_arrays():
