@@ -41,6 +41,14 @@ def drain():
         received.append(chunk)
 drainer = threading.Thread(target=drain, daemon=True)
 drainer.start()
+def stop_draining():
+    # The pipe's last writers closed, the drainer reads its end and returns:
+    # no thread is left holding a chunk when the interpreter exits.
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, 2)
+    os.close(devnull)
+    os.close(write_end)
+    drainer.join()
 """
 
 
@@ -51,6 +59,7 @@ def test_reports_into_a_pipe_drained_by_a_python_thread_never_deadlock():
         + textwrap.dedent(
             """
             fail_many(3000)
+            stop_draining()
             print("done", sum(map(len, received)) > 65536)
             """
         ),
@@ -220,9 +229,7 @@ def test_reports_of_threads_on_a_drained_pipe_stay_whole():
                 worker.start()
             for worker in workers:
                 worker.join()
-            os.dup2(os.open(os.devnull, os.O_WRONLY), 2)
-            os.close(write_end)
-            drainer.join()
+            stop_draining()
             text = b"".join(received).decode()
             reports = text.split("\\nthread '<unnamed>'")[1:]
             print(len(reports), all(r.count("panicked at") == 1 for r in reports))
