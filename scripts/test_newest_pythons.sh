@@ -96,7 +96,6 @@ test_interpreter() {
         in_chroot env PYTHON="$venv/bin/python" CXXFLAGS="$cxxflags" sh scripts/run_tests.sh
 }
 
-
 chroot_lock
 trap cleanup EXIT
 trap 'exit 130' INT
