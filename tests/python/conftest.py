@@ -42,6 +42,55 @@ def run_python(code, env=None, timeout=120, memory_limit=None):
     )
 
 
+def exhaustion_in_threads(setup, call, threads):
+    """A child script that fills its 1 GiB address space, frees nothing or a
+    few blocks, then runs `call` on the main thread and on `threads` other
+    threads in turn; it prints the set of exception names that `call` raised.
+
+    The threads start before anything is exhausted: freed blocks stay mapped
+    by the allocator, so a thread started later may find no room for its
+    stack, which would test the interpreter, not the call.
+    """
+    return textwrap.dedent(setup) + textwrap.dedent(
+        f"""
+        import resource, threading
+        outcomes = set()
+
+        def exhaust_then_fail(headroom):
+            hog = []
+            for size in (1 << 20, 1 << 12, 1 << 9):
+                try:
+                    while True:
+                        hog.append(bytes(size))
+                except MemoryError:
+                    pass
+            del hog[len(hog) - headroom:]
+            try:
+                {call}
+            except BaseException as error:
+                outcomes.add(type(error).__name__)
+            del hog
+
+        def when_told(go, headroom):
+            go.wait()
+            exhaust_then_fail(headroom)
+
+        gates = [threading.Event() for _ in range({threads})]
+        workers = [threading.Thread(target=when_told, args=(go, headroom))
+                   for headroom, go in enumerate(gates)]
+        for worker in workers:
+            worker.start()
+        limit = 1 << 30
+        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+        exhaust_then_fail(0)
+        for go, worker in zip(gates, workers):
+            go.set()
+            worker.join()
+        print(sorted(outcomes))
+        """
+    )
+
+
 @pytest.fixture
 def python_child():
     return run_python

@@ -12,7 +12,7 @@ import pytest
 pytest.importorskip("numpy")
 pytest.importorskip("pwpoly_numpy")
 
-from conftest import SANITIZED, run_python  # noqa: E402
+from conftest import SANITIZED, exhaustion_in_threads, run_python  # noqa: E402
 from test_survival import DEBUG_INTERPRETER_FRAME_ASSERTION  # noqa: E402
 
 DEBUG_INTERPRETER = hasattr(sys, "gettotalrefcount")
@@ -308,34 +308,14 @@ def test_memory_exhaustion_never_aborts_a_thread_of_the_companion():
     # Only pwpoly_numpy is imported: its own entries prepare each thread for
     # the C++ exceptions they throw, on the main thread and on new ones.
     result = run_python(
-        """
-        import resource, threading
-        import numpy
-        from pwpoly_numpy import _kernels
-        limit = 1 << 30
-        resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
-        outcomes = set()
-        def exhaust_then_fail(headroom):
-            hog = []
-            for size in (1 << 20, 1 << 12, 1 << 9):
-                try:
-                    while True:
-                        hog.append(bytes(size))
-                except MemoryError:
-                    pass
-            del hog[len(hog) - headroom:]
-            try:
-                _kernels.lagrange_points(1)
-            except BaseException as error:
-                outcomes.add(type(error).__name__)
-            del hog
-        exhaust_then_fail(0)
-        for headroom in range(6):
-            thread = threading.Thread(target=exhaust_then_fail, args=(headroom,))
-            thread.start()
-            thread.join()
-        print(sorted(outcomes))
-        """,
+        exhaustion_in_threads(
+            """
+            import numpy
+            from pwpoly_numpy import _kernels
+            """,
+            "_kernels.lagrange_points(1)",
+            threads=6,
+        ),
         timeout=120,
     )
     if (

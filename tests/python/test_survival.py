@@ -13,7 +13,7 @@ import sys
 import textwrap
 
 import pytest
-from conftest import SANITIZED, run_python
+from conftest import SANITIZED, exhaustion_in_threads, run_python
 
 # Printed by every child as its last line once the module has worked after the
 # hostile part.
@@ -206,34 +206,14 @@ DEBUG_INTERPRETER_FRAME_ASSERTION = (
     "tstate->current_frame->stackpointer != NULL' failed"
 )
 
-EXHAUSTION_IN_THREADS = """
-import resource, threading, pwpoly
-limit = 1 << 30
-resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
-basis = pwpoly.LegendreBasis(2, 3, 3.0)
-outcomes = set()
-
-def exhaust_then_fail(headroom):
-    hog = []
-    for size in (1 << 20, 1 << 12, 1 << 9):
-        try:
-            while True:
-                hog.append(bytes(size))
-        except MemoryError:
-            pass
-    del hog[len(hog) - headroom:]
-    try:
-        basis.evaluate_at(1.0, [1.0])
-    except BaseException as error:
-        outcomes.add(type(error).__name__)
-    del hog
-
-for headroom in range(8):
-    thread = threading.Thread(target=exhaust_then_fail, args=(headroom,))
-    thread.start()
-    thread.join()
-print(sorted(outcomes))
-"""
+EXHAUSTION_IN_THREADS = exhaustion_in_threads(
+    """
+    import pwpoly
+    basis = pwpoly.LegendreBasis(2, 3, 3.0)
+    """,
+    "basis.evaluate_at(1.0, [1.0])",
+    threads=8,
+)
 
 
 FAILING_MALLOC = r"""
