@@ -186,10 +186,15 @@ class Doubled:
 
 
 def memory_mapped(numpy, values):
-    mapped = numpy.memmap(tempfile.TemporaryFile(), values.dtype, "w+", shape=values.shape)
+    # The mapping keeps its own handle on the file, which stays open no longer.
+    with tempfile.TemporaryFile() as backing:
+        mapped = numpy.memmap(backing, values.dtype, "w+", shape=values.shape)
     mapped[:] = values
     return mapped
 
+
+# Four-byte characters: "w" from 3.13 on, where "u" is deprecated.
+CHARACTERS = "w" if sys.version_info >= (3, 13) else "u"
 
 # Kinds whose iteration may run Python code, warn or fail, or that a
 # memoryview cannot iterate: they keep the item-by-item road.
@@ -210,7 +215,7 @@ REFUSED = {
     "half memoryview": lambda np, nine: memoryview(nine.astype("f2")),
     "char memoryview": lambda np, nine: memoryview(b"123456789").cast("c"),
     "2-d memoryview": lambda np, nine: memoryview(bytes(9)).cast("B", (3, 3)),
-    "array u": lambda np, nine: array.array("u", "123456789"),
+    "array of characters": lambda np, nine: array.array(CHARACTERS, "123456789"),
     "bytes subclass": lambda np, nine: type("Sub", (Doubled, bytes), {})(b"123456789"),
     "bytearray subclass": lambda np, nine: type("Sub", (Doubled, bytearray), {})(b"123456789"),
     "array subclass": lambda np, nine: type("Sub", (Doubled, array.array), {})("d", nine),

@@ -90,27 +90,26 @@ ATTEMPTS = 3
 
 
 def interrupt_after(call, delay=0.3):
-    child = subprocess.Popen(
+    with subprocess.Popen(
         [sys.executable, "-c", textwrap.dedent(CHILD), call],
         stdin=subprocess.PIPE,
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
         text=True,
-    )
-    try:
-        assert child.stdout.readline().strip() == "ready"
-        child.stdin.write("go\n")
-        child.stdin.flush()
-        time.sleep(delay)
-        sent = time.monotonic()
-        child.send_signal(signal.SIGINT)
-        outcome, noticed, delivered = child.stdout.readline().split()
-        rest = child.stdout.read()
-        assert child.wait(timeout=60) == 0, child.stderr.read()
-    finally:
-        if child.poll() is None:
-            child.kill()
-            child.wait()
+    ) as child:
+        try:
+            assert child.stdout.readline().strip() == "ready"
+            child.stdin.write("go\n")
+            child.stdin.flush()
+            time.sleep(delay)
+            sent = time.monotonic()
+            child.send_signal(signal.SIGINT)
+            outcome, noticed, delivered = child.stdout.readline().split()
+            rest = child.stdout.read()
+            assert child.wait(timeout=60) == 0, child.stderr.read()
+        finally:
+            if child.poll() is None:
+                child.kill()
     reaction = float(delivered) - sent
     if RELEASED_BEFORE_HANDLER:
         # Allow the release of what the call built, at most half the time
