@@ -70,7 +70,8 @@ def test_reports_into_a_pipe_drained_by_a_python_thread_never_deadlock():
 
 
 def lines_of(stream):
-    """A queue of the stream's lines, read by a thread; None at its end.
+    """A queue of the stream's lines, read by a thread; None at its end,
+    where the thread closes the stream.
 
     A thread rather than select(): the text stream buffers ahead, so a line
     may already sit in its buffer while the pipe itself has nothing new.
@@ -78,8 +79,9 @@ def lines_of(stream):
     lines = queue.Queue()
 
     def read():
-        for line in stream:
-            lines.put(line.rstrip("\n"))
+        with stream:
+            for line in stream:
+                lines.put(line.rstrip("\n"))
         lines.put(None)
 
     threading.Thread(target=read, daemon=True).start()
@@ -155,6 +157,7 @@ def test_a_full_pipe_lets_other_threads_run_and_ctrl_c_stop_the_call():
         if child.poll() is None:
             child.kill()
             child.wait()
+        child.stderr.close()
 
 
 def test_a_handler_that_raises_while_a_report_waits_ends_the_call_with_its_error():
