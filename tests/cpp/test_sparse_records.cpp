@@ -28,6 +28,7 @@ TEST(TryFromCsrData, RejectsWithTheFirstViolation) {
     EXPECT_EQ(rejection(2, 3, {0, 1}, {0}, {1.0}),
               (SparseFormatError{Kind::InvalidStructure,
                                  "Length of row offset array is not equal to nrows + 1."}));
+    // "format specification" in this message means the CSR layout.
     EXPECT_EQ(
         rejection(2, 3, {1, 1, 2}, {0, 1}, {1.0, 2.0}),
         (SparseFormatError{Kind::InvalidStructure,

@@ -22,6 +22,8 @@ std::optional<SparseFormatError> find_structure_error(index_t nrows, index_t nco
     }
     const std::size_t nnz = columns.size();
     if (offsets[0] != 0 || offsets[nrows] != nnz) {
+        // The message's wording is the one callers match on; its "format
+        // specification" is the CSR layout: offsets run from 0 to nnz.
         return invalid_structure(
             "First or last row offset is inconsistent with format specification.");
     }
